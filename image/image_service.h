@@ -1,0 +1,144 @@
+// Raster images in numbered slots, pixel access through one drawing context,
+// and the decoder/encoder tables the JPEG codecs plug into. One ImageService
+// per batch (or per parallel worker): nothing here is shared between
+// services.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "io/text.h"
+
+namespace mpo {
+
+// The four letters J, P, E, G read as a little-endian 32-bit number.
+constexpr uint32_t kJpegEncoderId = 0x4745504A;
+// Row-order flag: rows are stored bottom row first.
+constexpr int32_t kBottomUp = 2;
+// Quality level handed to encoders by save_image (JPEG quality 70).
+constexpr int32_t kDefaultQualityLevel = 7;
+// Largest width or height an image record holds (signed 16 bits).
+constexpr int64_t kMaxImageSide = 32767;
+
+// Shared between load_image and the decoder whose probe accepted the data.
+struct DecoderContext {
+  const struct DecoderDescriptor* accepted = nullptr;
+  const uint8_t* data = nullptr;  // the whole file, borrowed
+  int32_t data_size = 0;
+  int32_t in_memory = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t depth = 0;
+  // Decoder's own state; cleared (reset) before each probe.
+  std::shared_ptr<void> private_area;
+  int32_t source_depth = 0;
+  int32_t frame_count = 0;
+};
+
+struct DecoderDescriptor {
+  int32_t (*probe)(DecoderContext& context);
+  int32_t (*decode)(DecoderContext& context, uint8_t* destination, int32_t pitch, int32_t flags);
+  void (*release)(DecoderContext& context);
+  uint32_t id;
+};
+
+using Encode24 = int32_t (*)(const Text& file_name, const uint8_t* pixels, int32_t width,
+                             int32_t height, int32_t pitch, int32_t flags, int32_t quality_level,
+                             int32_t requested_depth);
+
+struct EncoderDescriptor {
+  uint32_t id;
+  Encode24 encode24;
+  Encode24 encode32;  // none for the JPEG encoder
+};
+
+// Direct view of a 24-bit pixel buffer (B, G, R; bottom row first; rows
+// padded to a multiple of 4 bytes). For hot loops that would otherwise go
+// through read_pixel/write_pixel one call per pixel.
+struct PixelView {
+  uint8_t* pixels = nullptr;
+  int64_t width = 0;
+  int64_t height = 0;
+  int64_t pitch = 0;
+  // First byte of picture row y (0 = top row).
+  uint8_t* row(int64_t y) const { return pixels + (height - 1 - y) * pitch; }
+};
+
+inline int64_t pitch_for_width(int64_t width) { return ((3 * width + 3) / 4) * 4; }
+
+class ImageService {
+ public:
+  ImageService();
+  ~ImageService();
+  ImageService(const ImageService&) = delete;
+  ImageService& operator=(const ImageService&) = delete;
+
+  void register_decoder(const DecoderDescriptor& decoder);
+  void register_encoder(const EncoderDescriptor& encoder);
+
+  // Nonzero when the slot now holds the decoded image. A file that cannot be
+  // opened or read leaves the slot as it was; data no decoder accepts, or a
+  // failed decode, empties it.
+  int load_image(int slot, const Text& file_name);
+  // Nonzero when the slot now holds a new black 24-bit image. A width or
+  // height below 1 or above kMaxImageSide fails and empties the slot.
+  int create_image(int slot, int64_t width, int64_t height);
+  int64_t get_image_width(int slot) const;
+  int64_t get_image_height(int slot) const;
+  // Empties the slot.
+  void free_image(int slot);
+
+  int begin_drawing(int slot);
+  // Colour value red + 256 * green + 65536 * blue of the drawing context's
+  // image. No clipping: the caller keeps 0 <= x < width, 0 <= y < height.
+  int64_t read_pixel(int64_t x, int64_t y) const;
+  void write_pixel(int64_t x, int64_t y, int64_t colour);
+  void end_drawing();
+  bool drawing() const;
+
+  // The encoder's result; 0 for an empty name, an empty slot, an unsupported
+  // source depth or an unregistered encoder id.
+  int save_image(int slot, const Text& file_name, uint32_t encoder_id);
+
+  // The slot's pixels; all zero/null for an empty slot.
+  PixelView view(int slot) const;
+
+ private:
+  struct Image;
+  struct Drawing;
+  Image* image(int slot) const;
+  std::vector<std::unique_ptr<Image>> slots_;
+  std::vector<DecoderDescriptor> decoders_;
+  std::vector<EncoderDescriptor> encoders_;
+  DecoderContext decoder_context_;
+  std::unique_ptr<Drawing> drawing_;
+};
+
+// A zero-filled two-dimensional array of signed 64-bit elements with the
+// inclusive bounds 0..p and 0..q; element (i, j) at i * (q + 1) + j.
+class PixelGrid {
+ public:
+  explicit operator bool() const { return data_ != nullptr; }
+  int64_t p() const { return p_; }
+  int64_t q() const { return q_; }
+  int64_t* data() { return data_.get(); }
+  const int64_t* data() const { return data_.get(); }
+  int64_t& at(int64_t i, int64_t j) { return data_[i * (q_ + 1) + j]; }
+  int64_t at(int64_t i, int64_t j) const { return data_[i * (q_ + 1) + j]; }
+
+ private:
+  friend void allocate_grid(PixelGrid& grid, int64_t p, int64_t q);
+  struct FreeDeleter {
+    void operator()(int64_t* ptr) const;
+  };
+  std::unique_ptr<int64_t[], FreeDeleter> data_;
+  int64_t p_ = -1;
+  int64_t q_ = -1;
+};
+
+// Releases the grid's block, then allocates (p + 1) x (q + 1) zero elements;
+// the grid refers to none on failure or for a bound below 0.
+void allocate_grid(PixelGrid& grid, int64_t p, int64_t q);
+
+}  // namespace mpo
