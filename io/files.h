@@ -69,8 +69,11 @@ class FileService {
   int examine_directory(int slot, const Text& path, const Text& pattern);
   // Nonzero while an entry is current. "." and ".." come first.
   int next_directory_entry(int slot);
-  // kDirectory, kDirectoryLink, kFile (anything else), kNoListing.
+  // kDirectory, kDirectoryLink, kFile (anything else); kNoListing for a
+  // slot without a listing or without a current entry.
   int directory_entry_type(int slot);
+  // The current entry's name (raw bytes through from_utf8); empty when
+  // there is none.
   Text directory_entry_name(int slot);
 
  private:
@@ -78,6 +81,10 @@ class FileService {
   struct Listing;
   OpenFile* file(int slot) const;
   Listing* listing(int slot) const;
+  // Empties `slot` (closing what it held) and makes the table cover it.
+  // False for a negative or absurdly large slot number.
+  bool claim_file_slot(int slot);
+  bool claim_listing_slot(int slot);
   std::vector<std::unique_ptr<OpenFile>> files_;
   std::vector<std::unique_ptr<Listing>> listings_;
 };

@@ -119,7 +119,8 @@ int64_t text_find(const Text& text, const Text& search, int64_t start) {
   if (text.empty() || search.empty()) return 0;
   const int64_t len = text_length(text);
   if (start > len) return 0;
-  const int64_t offset = std::clamp<int64_t>(start - 1, 0, len);
+  // start - 1 would overflow for the most negative start.
+  const int64_t offset = start < 1 ? 0 : start - 1;
   const size_t pos = text.find(search, static_cast<size_t>(offset));
   return pos == Text::npos ? 0 : static_cast<int64_t>(pos) + 1;
 }
