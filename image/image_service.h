@@ -76,6 +76,9 @@ class ImageService {
 
   void register_decoder(const DecoderDescriptor& decoder);
   void register_encoder(const EncoderDescriptor& encoder);
+  // True when a descriptor with the same routines and id is registered.
+  bool has_decoder(const DecoderDescriptor& decoder) const;
+  bool has_encoder(const EncoderDescriptor& encoder) const;
 
   // Nonzero when the slot now holds the decoded image. A file that cannot be
   // opened or read leaves the slot as it was; data no decoder accepts, or a
@@ -86,12 +89,16 @@ class ImageService {
   int create_image(int slot, int64_t width, int64_t height);
   int64_t get_image_width(int slot) const;
   int64_t get_image_height(int slot) const;
+  // Bits per pixel of the slot's source (32 for a CMYK JPEG); 0 when empty.
+  int get_image_source_depth(int slot) const;
   // Empties the slot.
   void free_image(int slot);
 
   int begin_drawing(int slot);
   // Colour value red + 256 * green + 65536 * blue of the drawing context's
   // image. No clipping: the caller keeps 0 <= x < width, 0 <= y < height.
+  // Without an open context read_pixel gives 0 and write_pixel does nothing.
+  // Releasing or replacing the image a context draws on closes the context.
   int64_t read_pixel(int64_t x, int64_t y) const;
   void write_pixel(int64_t x, int64_t y, int64_t colour);
   void end_drawing();
@@ -108,6 +115,9 @@ class ImageService {
   struct Image;
   struct Drawing;
   Image* image(int slot) const;
+  // The slot's record, growing the table as needed; null when out of memory.
+  std::unique_ptr<Image>* slot_entry(int slot);
+  void release(int slot);
   std::vector<std::unique_ptr<Image>> slots_;
   std::vector<DecoderDescriptor> decoders_;
   std::vector<EncoderDescriptor> encoders_;

@@ -1,0 +1,320 @@
+#include "image/image_service.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+namespace mpo {
+
+namespace {
+
+struct FreeBytes {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
+
+// Bytes per row of a buffer with `depth` bits per pixel, padded to 4 bytes.
+int64_t pitch_for(int64_t width, int depth) { return ((width * depth + 31) / 32) * 4; }
+
+// Zero-filled pixel buffer; null for an unsupported depth, a side outside
+// 1..kMaxImageSide or exhausted memory.
+Bytes allocate_pixels(int64_t width, int64_t height, int depth) {
+  if (depth != 24 && depth != 32) return nullptr;
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+  const size_t size = static_cast<size_t>(pitch_for(width, depth)) * static_cast<size_t>(height);
+  return Bytes(static_cast<uint8_t*>(std::calloc(size, 1)));
+}
+
+// The whole file, read with POSIX calls; false when it cannot be opened or
+// read completely.
+bool read_whole_file(const Text& name, Bytes& data, int32_t& size) {
+  const std::string path = to_utf8(name);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = false;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_size >= 0 && info.st_size <= INT32_MAX) {
+    const auto length = static_cast<size_t>(info.st_size);
+    // One byte more than needed, so that an empty file gets a buffer too.
+    Bytes buffer(static_cast<uint8_t*>(std::malloc(length + 1)));
+    if (buffer) {
+      size_t done = 0;
+      ok = true;
+      while (done < length) {
+        const ssize_t n = ::read(fd, buffer.get() + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          ok = false;
+          break;
+        }
+        done += static_cast<size_t>(n);
+      }
+      if (ok) {
+        data = std::move(buffer);
+        size = static_cast<int32_t>(length);
+      }
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+struct ImageService::Image {
+  Bytes pixels;
+  int16_t width = 0;
+  int16_t height = 0;
+  uint8_t depth = 0;
+  uint8_t source_depth = 0;
+  int64_t pitch() const { return pitch_for(width, depth); }
+};
+
+struct ImageService::Drawing {
+  const Image* image = nullptr;
+  uint8_t* pixels = nullptr;
+  int64_t pitch = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+  int64_t bytes_per_pixel = 3;
+  // First byte of pixel (x, y): rows are stored bottom row first.
+  uint8_t* at(int64_t x, int64_t y) const {
+    return pixels + (height - 1 - y) * pitch + bytes_per_pixel * x;
+  }
+};
+
+ImageService::ImageService() = default;
+
+ImageService::~ImageService() {
+  drawing_.reset();
+  decoder_context_.private_area.reset();
+}
+
+void ImageService::register_decoder(const DecoderDescriptor& decoder) {
+  decoders_.push_back(decoder);
+}
+
+void ImageService::register_encoder(const EncoderDescriptor& encoder) {
+  encoders_.push_back(encoder);
+}
+
+bool ImageService::has_decoder(const DecoderDescriptor& decoder) const {
+  for (const auto& d : decoders_) {
+    if (d.probe == decoder.probe && d.decode == decoder.decode && d.release == decoder.release &&
+        d.id == decoder.id)
+      return true;
+  }
+  return false;
+}
+
+bool ImageService::has_encoder(const EncoderDescriptor& encoder) const {
+  for (const auto& e : encoders_) {
+    if (e.id == encoder.id && e.encode24 == encoder.encode24 && e.encode32 == encoder.encode32)
+      return true;
+  }
+  return false;
+}
+
+ImageService::Image* ImageService::image(int slot) const {
+  if (slot < 0 || static_cast<size_t>(slot) >= slots_.size()) return nullptr;
+  return slots_[static_cast<size_t>(slot)].get();
+}
+
+std::unique_ptr<ImageService::Image>* ImageService::slot_entry(int slot) {
+  if (slot < 0) return nullptr;
+  const auto index = static_cast<size_t>(slot);
+  if (index >= slots_.size()) {
+    try {
+      slots_.resize(index + 1);
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+  return &slots_[index];
+}
+
+void ImageService::release(int slot) {
+  Image* old = image(slot);
+  if (old == nullptr) return;
+  // A drawing context must never outlive the pixels it points into.
+  if (drawing_ && drawing_->image == old) drawing_.reset();
+  slots_[static_cast<size_t>(slot)].reset();
+}
+
+void ImageService::free_image(int slot) { release(slot); }
+
+int ImageService::load_image(int slot, const Text& file_name) {
+  if (slot < 0) return 0;
+  Bytes data;
+  int32_t size = 0;
+  if (!read_whole_file(file_name, data, size)) return 0;
+
+  // From here on the slot is taken.
+  release(slot);
+
+  DecoderContext& context = decoder_context_;
+  context = DecoderContext{};
+  context.data = data.get();
+  context.data_size = size;
+  context.in_memory = 1;
+  context.frame_count = 1;
+
+  const DecoderDescriptor* accepted = nullptr;
+  for (const auto& decoder : decoders_) {
+    context.private_area.reset();
+    if (decoder.probe != nullptr && decoder.probe(context) != 0) {
+      accepted = &decoder;
+      break;
+    }
+  }
+  if (accepted == nullptr) {
+    context.private_area.reset();
+    return 0;
+  }
+  context.accepted = accepted;
+
+  Bytes pixels = allocate_pixels(context.width, context.height, context.depth);
+  const int64_t pitch = pitch_for(context.width, context.depth);
+  bool decoded = false;
+  if (pixels && pitch <= INT32_MAX && accepted->decode != nullptr)
+    decoded = accepted->decode(context, pixels.get(), static_cast<int32_t>(pitch), kBottomUp) != 0;
+  if (accepted->release != nullptr) accepted->release(context);
+  context.private_area.reset();
+  if (!decoded) return 0;
+
+  std::unique_ptr<Image>* entry = slot_entry(slot);
+  if (entry == nullptr) return 0;
+  auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
+  if (!record) return 0;
+  record->pixels = std::move(pixels);
+  record->width = static_cast<int16_t>(context.width);
+  record->height = static_cast<int16_t>(context.height);
+  record->depth = static_cast<uint8_t>(context.depth);
+  record->source_depth = static_cast<uint8_t>(context.source_depth);
+  *entry = std::move(record);
+  return 1;
+}
+
+int ImageService::create_image(int slot, int64_t width, int64_t height) {
+  release(slot);
+  Bytes pixels = allocate_pixels(width, height, 24);
+  if (!pixels) return 0;
+  std::unique_ptr<Image>* entry = slot_entry(slot);
+  if (entry == nullptr) return 0;
+  auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
+  if (!record) return 0;
+  record->pixels = std::move(pixels);
+  record->width = static_cast<int16_t>(width);
+  record->height = static_cast<int16_t>(height);
+  record->depth = 24;
+  record->source_depth = 24;
+  *entry = std::move(record);
+  return 1;
+}
+
+int64_t ImageService::get_image_width(int slot) const {
+  const Image* img = image(slot);
+  return img != nullptr ? img->width : 0;
+}
+
+int64_t ImageService::get_image_height(int slot) const {
+  const Image* img = image(slot);
+  return img != nullptr ? img->height : 0;
+}
+
+int ImageService::get_image_source_depth(int slot) const {
+  const Image* img = image(slot);
+  return img != nullptr ? img->source_depth : 0;
+}
+
+int ImageService::begin_drawing(int slot) {
+  const Image* img = image(slot);
+  if (img == nullptr || !img->pixels) return 0;
+  auto context = std::unique_ptr<Drawing>(new (std::nothrow) Drawing);
+  if (!context) return 0;
+  context->image = img;
+  context->pixels = img->pixels.get();
+  context->pitch = img->pitch();
+  context->width = img->width;
+  context->height = img->height;
+  context->bytes_per_pixel = img->depth / 8;
+  drawing_ = std::move(context);
+  return 1;
+}
+
+int64_t ImageService::read_pixel(int64_t x, int64_t y) const {
+  const Drawing* d = drawing_.get();
+  if (d == nullptr) return 0;
+  const uint8_t* p = d->at(x, y);
+  return static_cast<int64_t>(p[2]) | static_cast<int64_t>(p[1]) << 8 |
+         static_cast<int64_t>(p[0]) << 16;
+}
+
+void ImageService::write_pixel(int64_t x, int64_t y, int64_t colour) {
+  const Drawing* d = drawing_.get();
+  if (d == nullptr) return;
+  uint8_t* p = d->at(x, y);
+  p[2] = static_cast<uint8_t>(colour);
+  p[1] = static_cast<uint8_t>(colour >> 8);
+  p[0] = static_cast<uint8_t>(colour >> 16);
+}
+
+void ImageService::end_drawing() { drawing_.reset(); }
+
+bool ImageService::drawing() const { return drawing_ != nullptr; }
+
+int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_id) {
+  const Image* img = image(slot);
+  if (file_name.empty() || img == nullptr || !img->pixels) return 0;
+  const int requested_depth = img->source_depth;
+  switch (requested_depth) {
+    case 1: case 2: case 4: case 8: case 24: case 32: break;
+    default: return 0;
+  }
+  const EncoderDescriptor* encoder = nullptr;
+  for (const auto& e : encoders_) {
+    if (e.id == encoder_id) {
+      encoder = &e;
+      break;
+    }
+  }
+  if (encoder == nullptr) return 0;
+  const Encode24 encode = img->depth == 24 ? encoder->encode24
+                          : img->depth == 32 ? encoder->encode32
+                                             : nullptr;
+  if (encode == nullptr) return 0;
+  return encode(file_name, img->pixels.get(), img->width, img->height,
+                static_cast<int32_t>(img->pitch()), kBottomUp, kDefaultQualityLevel,
+                requested_depth);
+}
+
+PixelView ImageService::view(int slot) const {
+  const Image* img = image(slot);
+  if (img == nullptr || !img->pixels) return {};
+  return PixelView{img->pixels.get(), img->width, img->height, img->pitch()};
+}
+
+void PixelGrid::FreeDeleter::operator()(int64_t* ptr) const { std::free(ptr); }
+
+void allocate_grid(PixelGrid& grid, int64_t p, int64_t q) {
+  grid.data_.reset();
+  grid.p_ = -1;
+  grid.q_ = -1;
+  if (p < 0 || q < 0 || p >= INT64_MAX || q >= INT64_MAX) return;
+  const auto rows = static_cast<uint64_t>(p) + 1;
+  const auto columns = static_cast<uint64_t>(q) + 1;
+  if (columns > SIZE_MAX / sizeof(int64_t) / rows) return;
+  // calloc: the zero fill of a large grid comes from fresh pages for free.
+  auto* block = static_cast<int64_t*>(std::calloc(rows * columns, sizeof(int64_t)));
+  if (block == nullptr) return;
+  grid.data_.reset(block);
+  grid.p_ = p;
+  grid.q_ = q;
+}
+
+}  // namespace mpo

@@ -1,0 +1,203 @@
+// JPEG decoder: probe, decode and release over a whole file in memory.
+//
+// libjpeg reports errors by calling error_exit, which here jumps back into
+// the adapter with longjmp. The frames it skips are libjpeg's own C frames
+// and the error routine; the functions that set the resumption point keep
+// only plain data, and every libjpeg object lives in one plain heap record.
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include <jpeglib.h>
+
+#include "image/jpeg_codec.h"
+
+namespace mpo {
+
+namespace {
+
+struct ErrorBlock {
+  jpeg_error_mgr manager;  // first: libjpeg hands error_exit its address
+  jmp_buf resume;
+};
+
+struct DecoderState {
+  jpeg_decompress_struct decompressor;
+  ErrorBlock error;
+  bool created;
+  bool started;
+  // Output is already B, G, R: rows are decoded straight into the buffer.
+  bool direct;
+  // One-row sample buffer for output that needs converting (CMYK).
+  JSAMPARRAY samples;
+};
+
+[[noreturn]] void jump_back(j_common_ptr common) {
+  auto* block = reinterpret_cast<ErrorBlock*>(common->err);
+  std::longjmp(block->resume, 1);
+}
+
+void stay_silent(j_common_ptr) {}
+
+void destroy_state(void* raw) {
+  auto* state = static_cast<DecoderState*>(raw);
+  if (state == nullptr) return;
+  if (state->created) jpeg_destroy_decompress(&state->decompressor);
+  std::free(state);
+}
+
+// Reads the header and starts the decompressor; 0 when libjpeg fails or
+// the stream is not one this decoder handles.
+int start(DecoderState* state, const uint8_t* data, int32_t size) {
+  j_decompress_ptr cinfo = &state->decompressor;
+  cinfo->err = jpeg_std_error(&state->error.manager);
+  state->error.manager.error_exit = jump_back;
+  state->error.manager.output_message = stay_silent;
+  if (setjmp(state->error.resume) != 0) return 0;
+
+  jpeg_create_decompress(cinfo);
+  state->created = true;
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return 0;
+  // Whatever precision the installed libjpeg could handle, the buffer takes
+  // 8-bit samples only.
+  if (cinfo->data_precision != 8) return 0;
+
+  cinfo->dct_method = JDCT_ISLOW;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_UNKNOWN:
+      return 0;
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+      cinfo->out_color_space = JCS_RGB;
+      break;
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      break;
+    default:
+      break;  // libjpeg's own choice: RGB for three components, CMYK for CMYK
+  }
+  if (cinfo->out_color_space != JCS_CMYK) {
+    cinfo->out_color_space = JCS_RGB;
+#ifdef JCS_EXTENSIONS
+    // libjpeg-turbo converts into B, G, R with the same arithmetic as into
+    // R, G, B, so the buffer rows can be its output rows.
+    cinfo->out_color_space = JCS_EXT_BGR;
+    state->direct = true;
+#endif
+  }
+
+  jpeg_calc_output_dimensions(cinfo);
+  if (!state->direct) {
+    const JDIMENSION samples = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
+    state->samples = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                 (samples + 3) & ~JDIMENSION{3}, 1);
+  }
+  if (!jpeg_start_decompress(cinfo)) return 0;
+  state->started = true;
+  return 1;
+}
+
+uint8_t* row_address(uint8_t* destination, int32_t pitch, JDIMENSION height, JDIMENSION row,
+                     bool bottom_up) {
+  const JDIMENSION memory_row = bottom_up ? height - 1 - row : row;
+  return destination + static_cast<ptrdiff_t>(memory_row) * pitch;
+}
+
+// C, M, Y, K samples as libjpeg delivers them (not inverted) to B, G, R.
+void convert_cmyk(const JSAMPLE* in, uint8_t* out, JDIMENSION width) {
+  for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+    const unsigned k = in[3];
+    out[0] = static_cast<uint8_t>(in[2] * k / 255);
+    out[1] = static_cast<uint8_t>(in[1] * k / 255);
+    out[2] = static_cast<uint8_t>(in[0] * k / 255);
+  }
+}
+
+void convert_rgb(const JSAMPLE* in, uint8_t* out, JDIMENSION width) {
+  for (JDIMENSION x = 0; x < width; ++x, in += 3, out += 3) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+  }
+}
+
+// Rows handed to libjpeg per call in the direct case.
+constexpr JDIMENSION kRowsPerCall = 16;
+
+int read_rows(DecoderState* state, uint8_t* destination, int32_t pitch, bool bottom_up) {
+  j_decompress_ptr cinfo = &state->decompressor;
+  if (setjmp(state->error.resume) != 0) return 0;
+
+  const JDIMENSION height = cinfo->output_height;
+  const JDIMENSION width = cinfo->output_width;
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->output_scanline < height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    JDIMENSION got;
+    if (state->direct) {
+      JDIMENSION count = height - first < kRowsPerCall ? height - first : kRowsPerCall;
+      for (JDIMENSION k = 0; k < count; ++k)
+        rows[k] = row_address(destination, pitch, height, first + k, bottom_up);
+      got = jpeg_read_scanlines(cinfo, rows, count);
+    } else {
+      got = jpeg_read_scanlines(cinfo, state->samples, 1);
+      if (got == 1) {
+        uint8_t* out = row_address(destination, pitch, height, first, bottom_up);
+        if (cinfo->out_color_space == JCS_CMYK)
+          convert_cmyk(state->samples[0], out, width);
+        else
+          convert_rgb(state->samples[0], out, width);
+      }
+    }
+    if (got == 0) return 0;  // only a suspending source stalls; never ours
+  }
+  jpeg_finish_decompress(cinfo);
+  return 1;
+}
+
+int32_t probe(DecoderContext& context) {
+  if (context.data == nullptr || context.data_size < 2) return 0;
+  if (context.data[0] != 0xFF || context.data[1] != 0xD8) return 0;
+
+  auto* state = static_cast<DecoderState*>(std::calloc(1, sizeof(DecoderState)));
+  if (state == nullptr) return 0;
+  try {
+    context.private_area = std::shared_ptr<void>(state, destroy_state);
+  } catch (const std::bad_alloc&) {
+    return 0;  // the shared_ptr has already handed state to destroy_state
+  }
+  if (!start(state, context.data, context.data_size)) {
+    context.private_area.reset();
+    return 0;
+  }
+  const jpeg_decompress_struct& cinfo = state->decompressor;
+  context.width = static_cast<int32_t>(cinfo.output_width);
+  context.height = static_cast<int32_t>(cinfo.output_height);
+  context.depth = 24;
+  context.source_depth = 8 * cinfo.output_components;
+  return 1;
+}
+
+int32_t decode(DecoderContext& context, uint8_t* destination, int32_t pitch, int32_t flags) {
+  auto* state = static_cast<DecoderState*>(context.private_area.get());
+  if (state == nullptr || !state->started || destination == nullptr) return 0;
+  return read_rows(state, destination, pitch, (flags & kBottomUp) != 0);
+}
+
+void release(DecoderContext& context) { context.private_area.reset(); }
+
+const DecoderDescriptor kJpegDecoder{probe, decode, release, kJpegEncoderId};
+
+}  // namespace
+
+const DecoderDescriptor& jpeg_decoder() { return kJpegDecoder; }
+
+int register_jpeg_decoder(ImageService& images) {
+  if (!images.has_decoder(kJpegDecoder)) images.register_decoder(kJpegDecoder);
+  return 1;
+}
+
+}  // namespace mpo

@@ -1,0 +1,150 @@
+// JPEG encoder: a baseline JFIF file from 24-bit B, G, R rows.
+//
+// As in the decoder, libjpeg's error exit jumps back with longjmp into a
+// function that holds only plain data; the compression object lives in the
+// caller's frame, which the jump never leaves.
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <jpeglib.h>
+
+#include "image/jpeg_codec.h"
+
+namespace mpo {
+
+namespace {
+
+struct ErrorBlock {
+  jpeg_error_mgr manager;  // first: libjpeg hands error_exit its address
+  jmp_buf resume;
+};
+
+struct EncoderState {
+  jpeg_compress_struct compressor;
+  ErrorBlock error;
+  bool created;
+  JSAMPLE* row_buffer;  // only without libjpeg-turbo's B, G, R input
+};
+
+[[noreturn]] void jump_back(j_common_ptr common) {
+  auto* block = reinterpret_cast<ErrorBlock*>(common->err);
+  std::longjmp(block->resume, 1);
+}
+
+struct Picture {
+  const uint8_t* pixels;
+  int32_t width;
+  int32_t height;
+  int32_t pitch;
+  bool bottom_up;
+  // Memory row of picture row r.
+  const uint8_t* row(int32_t r) const {
+    const int32_t memory_row = bottom_up ? height - 1 - r : r;
+    return pixels + static_cast<ptrdiff_t>(memory_row) * pitch;
+  }
+};
+
+constexpr JDIMENSION kRowsPerCall = 16;
+
+// 1 when the whole picture went through libjpeg to `file`, 0 on any libjpeg
+// error; the compression object is destroyed either way.
+int compress(EncoderState* state, FILE* file, const Picture& picture, int quality) {
+  j_compress_ptr cinfo = &state->compressor;
+  cinfo->err = jpeg_std_error(&state->error.manager);
+  state->error.manager.error_exit = jump_back;
+  state->error.manager.trace_level = -1;
+  if (setjmp(state->error.resume) != 0) {
+    if (state->created) jpeg_destroy_compress(cinfo);
+    std::free(state->row_buffer);
+    state->row_buffer = nullptr;
+    return 0;
+  }
+
+  jpeg_create_compress(cinfo);
+  state->created = true;
+  jpeg_stdio_dest(cinfo, file);
+  cinfo->image_width = static_cast<JDIMENSION>(picture.width);
+  cinfo->image_height = static_cast<JDIMENSION>(picture.height);
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_RGB;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, quality, FALSE);
+  cinfo->dct_method = JDCT_ISLOW;
+
+#ifdef JCS_EXTENSIONS
+  // The defaults above are those for RGB input; libjpeg-turbo reads B, G, R
+  // with the same arithmetic, so the buffer rows go in as they are.
+  cinfo->in_color_space = JCS_EXT_BGR;
+  jpeg_start_compress(cinfo, TRUE);
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const JDIMENSION first = cinfo->next_scanline;
+    const JDIMENSION left = cinfo->image_height - first;
+    const JDIMENSION count = left < kRowsPerCall ? left : kRowsPerCall;
+    for (JDIMENSION k = 0; k < count; ++k)
+      rows[k] = const_cast<JSAMPROW>(picture.row(static_cast<int32_t>(first + k)));
+    if (jpeg_write_scanlines(cinfo, rows, count) == 0) break;
+  }
+#else
+  jpeg_start_compress(cinfo, TRUE);
+  // Without a row buffer no rows are written, and libjpeg's own error for
+  // too few rows takes the failure path above.
+  auto* buffer = static_cast<JSAMPLE*>(std::malloc(static_cast<size_t>(picture.pitch) + 4));
+  if (buffer != nullptr) {
+    state->row_buffer = buffer;
+    for (int32_t r = 0; r < picture.height; ++r) {
+      const uint8_t* in = picture.row(r);
+      for (int32_t x = 0; x < picture.width; ++x) {
+        buffer[3 * x] = in[3 * x + 2];
+        buffer[3 * x + 1] = in[3 * x + 1];
+        buffer[3 * x + 2] = in[3 * x];
+      }
+      JSAMPROW row = buffer;
+      jpeg_write_scanlines(cinfo, &row, 1);
+    }
+  }
+  std::free(buffer);
+  state->row_buffer = nullptr;
+#endif
+  jpeg_finish_compress(cinfo);
+  jpeg_destroy_compress(cinfo);
+  state->created = false;
+  return 1;
+}
+
+int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, int32_t height,
+                 int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
+  const std::string path = to_utf8(file_name);
+  if (path.empty() || pixels == nullptr) return 0;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return 0;
+
+  const int level = quality_level < 0 ? 0 : quality_level > 10 ? 10 : quality_level;
+  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
+  EncoderState state{};
+  int ok = compress(&state, file, picture, 10 * level);
+  // libjpeg flushes and checks the stream at the end; a write error it did
+  // not see, or one that only shows when closing, is a failure all the same.
+  if (std::ferror(file) != 0) ok = 0;
+  if (std::fclose(file) != 0) ok = 0;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+const EncoderDescriptor kJpegEncoder{kJpegEncoderId, encode24, nullptr};
+
+}  // namespace
+
+const EncoderDescriptor& jpeg_encoder() { return kJpegEncoder; }
+
+int register_jpeg_encoder(ImageService& images) {
+  if (!images.has_encoder(kJpegEncoder)) images.register_encoder(kJpegEncoder);
+  return 1;
+}
+
+}  // namespace mpo
