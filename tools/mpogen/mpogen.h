@@ -3,8 +3,11 @@
 // an MPF APP2 segment behind it, stored one behind the other.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mpogen {
@@ -21,6 +24,17 @@ enum class Variant {
   truncated_second,  // cut inside the second image
 };
 
+inline constexpr Variant kAllVariants[] = {
+    Variant::camera,          Variant::app0_first,      Variant::unequal_halves,
+    Variant::second_jfif,     Variant::no_second_image, Variant::truncated_first,
+    Variant::truncated_second,
+};
+
+// The enumerator's name ("camera", "app0_first", ...).
+const char* variant_name(Variant variant);
+// The variant of that name, or none.
+std::optional<Variant> variant_from_name(std::string_view name);
+
 struct Options {
   int width = 640;
   int height = 480;
@@ -32,22 +46,44 @@ struct Options {
   std::string model = "Stereo Twin 3D";
   std::string software = "Firmware 1.00";  // stored outside its IFD entry, offset < 256
   std::string date_time = "2013:04:12 10:30:00";
+  // Count of the Software field; when larger than the text plus its
+  // terminating zero the value is padded with zeros (as fixed-width firmware
+  // fields are). The count is never below 5, so the value never fits into
+  // the entry itself.
+  uint32_t software_field_size = 0;
+  // Size of the opaque MakerNote in the Exif sub-IFD; it makes the segment as
+  // long as camera segments are. 0 leaves the MakerNote out (a short segment
+  // of about 400 bytes).
+  size_t maker_note_bytes = 1536;
 };
 
 // The RGB pixels (top row first, 3 bytes per pixel) of one view of the scene.
-// eye 0 = left, 1 = right.
+// eye 0 = left, 1 = right. Empty when the size is not positive.
 Bytes render_view(const Options& options, int eye);
 
 // One complete JPEG of one view, with its Exif APP1 segment (and, for
-// eye 0, the MPF APP2 segment) as the variant says.
+// eye 0, the MPF APP2 segment) as the variant says. Empty on failure
+// (size outside 1..65500, quality outside 1..100, Exif data too long).
+// In the unequal_halves variant eye 1 is a quarter of the width and height.
 Bytes make_half(const Options& options, int eye);
 
 struct Mpo {
-  Bytes bytes;            // the whole MPO file
+  Bytes bytes;            // the whole MPO file (empty on failure)
   size_t separator = 0;   // offset where the second image starts (bytes.size() when none)
 };
 
 Mpo make_mpo(const Options& options);
+
+// The Exif segment of one half as a consumer copies it: from the APP1 length
+// field on, exactly L bytes (L = the big-endian length field), and where its
+// Software value lies.
+struct ExifInfo {
+  Bytes segment;
+  size_t file_offset = 0;            // offset of the length field in the half: 4, or 22 behind a JFIF APP0
+  size_t software_value_offset = 0;  // TIFF offset of the Software value (segment position = offset + 8)
+  uint32_t software_count = 0;       // count field of the Software entry (terminating zero included)
+};
+ExifInfo exif_info(const Options& options, int eye);
 
 // Writes bytes to path; true on success.
 bool write_file(const std::string& path, const Bytes& bytes);

@@ -1,0 +1,181 @@
+// JPEG encoding of the views and assembly of the MPO variants.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <jpeglib.h>
+
+#include "tools/mpogen/detail.h"
+
+namespace mpogen {
+namespace detail {
+
+HalfSize half_size(const Options& o, int eye) {
+  if (eye == 1 && o.variant == Variant::unequal_halves)
+    return {std::max(1, o.width / 4), std::max(1, o.height / 4), o.disparity / 4};
+  return {o.width, o.height, o.disparity};
+}
+
+bool half_has_jfif(const Options& o, int eye) {
+  return o.variant == Variant::app0_first || (eye == 1 && o.variant == Variant::second_jfif);
+}
+
+}  // namespace detail
+
+namespace {
+
+struct Marker {
+  int code;
+  const Bytes* payload;
+};
+
+// State of one compression; lives outside the function that calls setjmp,
+// so nothing it holds is indeterminate after a jump back.
+struct Encoder {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  std::jmp_buf jump;
+  unsigned char* buffer = nullptr;  // malloc'ed by the memory destination
+  unsigned long size = 0;
+};
+
+[[noreturn]] void jump_back(j_common_ptr cinfo) {
+  // The compress object's client_data points to its Encoder.
+  std::longjmp(static_cast<Encoder*>(cinfo->client_data)->jump, 1);
+}
+
+void no_output(j_common_ptr) {}
+
+bool run_encoder(Encoder* e, const uint8_t* rgb, int width, int height, int quality, bool jfif,
+                 const Marker* markers, int marker_count) {
+  e->cinfo.err = jpeg_std_error(&e->err);
+  e->err.error_exit = jump_back;
+  e->err.output_message = no_output;
+  e->cinfo.client_data = e;
+  if (setjmp(e->jump)) {
+    jpeg_destroy_compress(&e->cinfo);
+    return false;
+  }
+  jpeg_create_compress(&e->cinfo);
+  jpeg_mem_dest(&e->cinfo, &e->buffer, &e->size);
+  e->cinfo.image_width = JDIMENSION(width);
+  e->cinfo.image_height = JDIMENSION(height);
+  e->cinfo.input_components = 3;
+  e->cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&e->cinfo);
+  jpeg_set_quality(&e->cinfo, quality, TRUE);
+  e->cinfo.write_JFIF_header = jfif ? TRUE : FALSE;
+  jpeg_start_compress(&e->cinfo, TRUE);
+  for (int i = 0; i < marker_count; ++i)
+    jpeg_write_marker(&e->cinfo, markers[i].code, markers[i].payload->data(),
+                      unsigned(markers[i].payload->size()));
+  while (e->cinfo.next_scanline < e->cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb + size_t(e->cinfo.next_scanline) * width * 3);
+    jpeg_write_scanlines(&e->cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&e->cinfo);
+  jpeg_destroy_compress(&e->cinfo);
+  return true;
+}
+
+Bytes encode(const Bytes& rgb, int width, int height, int quality, bool jfif, const Marker* markers,
+             int marker_count) {
+  auto e = std::make_unique<Encoder>();
+  const bool ok = run_encoder(e.get(), rgb.data(), width, height, quality, jfif, markers, marker_count);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(e->buffer, &std::free);
+  if (!ok || owned == nullptr) return {};
+  return Bytes(owned.get(), owned.get() + e->size);
+}
+
+// Cut point in the middle of the entropy-coded data of the JPEG at [begin, end).
+size_t middle_of_scan(const Bytes& b, size_t begin, size_t end) {
+  size_t sos = detail::find_segment(b, begin, 0xDA);
+  if (sos == std::string::npos || sos + 4 > end) return begin + (end - begin) / 2;
+  size_t data = sos + 2 + ((size_t(b[sos + 2]) << 8) | b[sos + 3]);
+  return data + (end - data) / 2;
+}
+
+}  // namespace
+
+const char* variant_name(Variant v) {
+  switch (v) {
+    case Variant::camera: return "camera";
+    case Variant::app0_first: return "app0_first";
+    case Variant::unequal_halves: return "unequal_halves";
+    case Variant::second_jfif: return "second_jfif";
+    case Variant::no_second_image: return "no_second_image";
+    case Variant::truncated_first: return "truncated_first";
+    case Variant::truncated_second: return "truncated_second";
+  }
+  return "camera";
+}
+
+std::optional<Variant> variant_from_name(std::string_view name) {
+  for (Variant v : kAllVariants)
+    if (name == variant_name(v)) return v;
+  return std::nullopt;
+}
+
+ExifInfo exif_info(const Options& o, int eye) {
+  const detail::HalfSize size = detail::half_size(o, eye);
+  ExifInfo info = detail::build_exif(o, size.width, size.height);
+  info.file_offset = detail::half_has_jfif(o, eye) ? 22 : 4;
+  return info;
+}
+
+Bytes make_half(const Options& o, int eye) {
+  if (o.width < 1 || o.height < 1 || o.width > 65500 || o.height > 65500 || o.quality < 1 || o.quality > 100)
+    return {};
+  const detail::HalfSize size = detail::half_size(o, eye);
+  const ExifInfo exif = exif_info(o, eye);
+  if (exif.segment.empty()) return {};
+  // jpeg_write_marker takes the payload; libjpeg writes the length field.
+  const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
+  const Bytes app2 = detail::build_mpf();
+  const Marker markers[] = {{JPEG_APP0 + 1, &app1}, {JPEG_APP0 + 2, &app2}};
+
+  Options view = o;
+  view.width = size.width;
+  view.height = size.height;
+  view.disparity = size.disparity;
+  const Bytes rgb = render_view(view, eye);
+  return encode(rgb, size.width, size.height, o.quality, detail::half_has_jfif(o, eye), markers,
+                eye == 0 ? 2 : 1);
+}
+
+Mpo make_mpo(const Options& o) {
+  Mpo mpo;
+  Bytes first = make_half(o, 0);
+  if (first.empty()) return mpo;
+  mpo.bytes = std::move(first);
+  mpo.separator = mpo.bytes.size();
+  switch (o.variant) {
+    case Variant::no_second_image:
+      break;
+    case Variant::truncated_first:
+      mpo.bytes.resize(middle_of_scan(mpo.bytes, 0, mpo.bytes.size()));
+      mpo.separator = mpo.bytes.size();
+      break;
+    default: {
+      const Bytes second = make_half(o, 1);
+      if (second.empty()) return {};
+      mpo.bytes.insert(mpo.bytes.end(), second.begin(), second.end());
+      if (o.variant == Variant::truncated_second)
+        mpo.bytes.resize(middle_of_scan(mpo.bytes, mpo.separator, mpo.bytes.size()));
+      break;
+    }
+  }
+  detail::patch_mpf(mpo.bytes, mpo.separator);
+  return mpo;
+}
+
+bool write_file(const std::string& path, const Bytes& bytes) {
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
+  if (!f) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return false;
+  return std::fclose(f.release()) == 0;
+}
+
+}  // namespace mpogen
