@@ -23,6 +23,9 @@ struct RunConfig {
   int pause_ms = 200;       // after every entry
   bool keep_going = false;  // go on past an entry that would stop the batch
   int jobs = 1;             // entries converted at once (command line only)
+  // Remove the list file as soon as it is open for reading, so that a run
+  // killed during the batch leaves nothing behind.
+  bool remove_list_early = false;
 };
 
 struct RunResult {

@@ -34,6 +34,10 @@ class Ui {
   virtual void show_progress_window(const Text& path) = 0;
   // Called between the steps of an entry: lets the progress window repaint.
   virtual void keep_painted() {}
+  // An entry has been finished (done of total, in the order entries end).
+  virtual void entry_done(int done, int total, const Text& base_path) {
+    (void)done, (void)total, (void)base_path;
+  }
 };
 
 }  // namespace mpo

@@ -1,0 +1,36 @@
+#include "app/batch.h"
+
+namespace mpo {
+
+EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
+  EntryResult result;
+  apply_name_token_rule(text_upper(entry.base_name), name_);
+  const Text base_path = base_path_of(entry.mpo_path);
+  ui_.show_progress_window(base_path);
+  ui_.keep_painted();
+
+  SplitResult split = split_mpo(files_, entry.mpo_path, base_path);
+  if (split.stop != StopReason::none) {
+    result.stop = split.stop;
+    ui_.show_message(u"Fehler", stop_reason_text(split.stop) + u"\r" + entry.mpo_path);
+    return result;
+  }
+  result.output_failed = !split.left_written || !split.right_written;
+  ui_.keep_painted();
+
+  decode_halves(images_, split.left_name, split.right_name, halves_);
+  ui_.keep_painted();
+  if (flags.exif) flags.sbs = 1;
+
+  const CompositeOutcome composites = build_composites(images_, ui_, base_path, flags, halves_);
+  result.output_failed = result.output_failed || composites.any_failed;
+  ui_.keep_painted();
+  if (flags.exif &&
+      !write_exif_image(files_, ui_, base_path, split.exif_segment, name_, composites.sbs_written)) {
+    result.output_failed = true;
+  }
+  // The file bytes and the Exif segment go with `split`.
+  return result;
+}
+
+}  // namespace mpo

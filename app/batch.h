@@ -1,0 +1,44 @@
+// The per-entry work of a batch: name token, base path, split, decode,
+// composites and Exif image of one MPO.
+#pragma once
+
+#include "app/composites.h"
+#include "app/exif_image.h"
+#include "app/split.h"
+#include "app/ui.h"
+#include "image/image_service.h"
+#include "io/files.h"
+
+namespace mpo {
+
+struct Entry {
+  Text mpo_path;   // first line of the list file entry
+  Text base_name;  // second line, as read (lower case)
+};
+
+struct EntryResult {
+  StopReason stop = StopReason::none;
+  bool output_failed = false;  // a requested output was not written
+};
+
+// Holds what an entry leaves for the next one (slots, grids, name token).
+// One per batch or parallel worker; uses that worker's own services.
+class EntryProcessor {
+ public:
+  EntryProcessor(FileService& files, ImageService& images, Ui& ui)
+      : files_(files), images_(images), ui_(ui) {}
+
+  // Converts one entry. `flags.sbs` is set when `flags.exif` is (the Exif
+  // image is built from the side-by-side image). A stop is shown as
+  // "Fehler" / reason, CR, MPO path.
+  EntryResult process(const Entry& entry, OptionFlags& flags);
+
+ private:
+  FileService& files_;
+  ImageService& images_;
+  Ui& ui_;
+  NameToken name_;
+  Halves halves_;
+};
+
+}  // namespace mpo

@@ -1,0 +1,58 @@
+// Decoding both halves of an entry into pixel grids, and the stereo
+// composites built from them: side-by-side, half-width side-by-side and
+// over/under.
+#pragma once
+
+#include <cstdint>
+
+#include "app/ui.h"
+#include "image/image_service.h"
+#include "io/text.h"
+
+namespace mpo {
+
+// Image slots of the composites step.
+constexpr int kLeftSlot = 3;
+constexpr int kRightSlot = 4;
+constexpr int kSbsSlot = 5;
+constexpr int kSbshSlot = 6;
+constexpr int kOuhSlot = 7;
+
+// The decoded halves of one entry: W x H from the left half, one colour
+// value per pixel, element (x, y) of each grid with y = 0 the top row.
+struct Halves {
+  PixelGrid left;
+  PixelGrid right;
+  int64_t width = 0;
+  int64_t height = 0;
+  // Both halves decoded and both grids allocated. A half that cannot be
+  // loaded never lends its slot's earlier contents to the entry.
+  bool usable = false;
+};
+
+// Loads the left file into slot 3 and the right one into slot 4 and fills
+// both grids. Where a right half smaller than the left has no pixel, the
+// grid stays black; a larger right half gives its top-left W x H part.
+void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
+                   Halves& halves);
+
+struct CompositeOutcome {
+  bool sbs_written = false;
+  bool any_failed = false;
+};
+
+// Builds the composites the flags ask for, in the order sbs, sbsh, ouh, and
+// saves them as base path + "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg". A composite
+// that cannot be built or saved shows its "Fehlerinfo" message; the others
+// go on.
+CompositeOutcome build_composites(ImageService& images, Ui& ui, const Text& base_path,
+                                  const OptionFlags& flags, const Halves& halves);
+
+// The pixel copies behind the composites, exposed for tests and benchmarks:
+// grid (x, y) = pixel (x, y) of the view for x < w, y < h.
+void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h);
+// view (dx + x, dy + y) = grid (ax * x + bx, ay * y + by) for x < w, y < h.
+void copy_from_grid(const PixelView& view, int64_t dx, int64_t dy, const PixelGrid& grid,
+                    int64_t w, int64_t h, int64_t ax, int64_t bx, int64_t ay, int64_t by);
+
+}  // namespace mpo

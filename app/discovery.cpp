@@ -1,0 +1,35 @@
+#include "app/discovery.h"
+
+#include "io/paths.h"
+
+namespace mpo {
+
+void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
+                    const Text& extension_filter, int depth) {
+  Text dir = directory;
+  if (dir.empty() || dir.back() != u'/') dir += u'/';
+  if (!files.examine_directory(depth, dir, u"*.*")) return;
+
+  const Text any = u"*";
+  while (files.next_directory_entry(depth)) {
+    const int type = files.directory_entry_type(depth);
+    if (type == FileService::kFile) {
+      const Text name = files.directory_entry_name(depth);
+      const Text extension = text_lower(extension_part(name));
+      int64_t base_length = text_length(name) - text_length(extension);
+      if (!extension.empty()) --base_length;  // the dot
+      const Text base = text_lower(text_left(name, base_length));
+      if ((text_equals(extension, extension_filter) || text_equals(extension_filter, any)) &&
+          (text_equals(base, name_filter) || text_equals(name_filter, any))) {
+        files.write_line(kListSlot, dir + name);
+        files.write_line(kListSlot, base);
+      }
+    } else if (type == FileService::kDirectory) {
+      const Text name = files.directory_entry_name(depth);
+      if (name == u"." || name == u"..") continue;
+      list_mpo_files(files, dir + name + u"/", name_filter, extension_filter, depth + 1);
+    }
+  }
+}
+
+}  // namespace mpo

@@ -1,0 +1,21 @@
+// The recursive walk that lists every MPO below a directory into the list
+// file (two lines per file: full path, lower-case base name).
+#pragma once
+
+#include "io/files.h"
+#include "io/text.h"
+
+namespace mpo {
+
+// File slot of the list file; it must be open for writing.
+constexpr int kListSlot = 0;
+
+// Walks `directory` depth-first in listing order, using directory slot
+// `depth` for this level, and writes every file whose lower-case extension
+// equals `extension_filter` (or "*") and whose lower-case base name equals
+// `name_filter` (or "*") to the list file. Links to directories are not
+// entered. Failures are silent.
+void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
+                    const Text& extension_filter, int depth);
+
+}  // namespace mpo

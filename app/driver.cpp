@@ -1,0 +1,191 @@
+#include "app/driver.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/batch.h"
+#include "app/discovery.h"
+#include "image/jpeg_codec.h"
+#include "io/paths.h"
+
+namespace mpo {
+
+namespace {
+
+const Text kInstructions =
+    u"Mit dem folgenden Auswahlmen\u00fc w\u00e4hlen Sie in dem betreffenden Verzeichnis nur eine "
+    u"MPO-Datei aus.Damit sind s\u00e4mtliche MPO-Dateien dieses Verzeichnisses zur Bearbeitung "
+    u"ausgew\u00e4hlt. Es entstehen folgende Bilder:\r"
+    u"- je ein rechtes und linkes Einzelbild\r"
+    u"- ein doppelt breites Sidebyside-Bild\r"
+    u"- ein doppelt breites Sidebyside-Bild mit Exif - Daten\r"
+    u"- je ein Bild SBS und O/U von halber Breite bzw H\u00f6he\r"
+    u"Die Bearbeitung erfolgt ohne Verlaufsanzeige und ist mit Ausgabe einer entsprechenden "
+    u"Messagebox beendet.";
+
+Text absolute(const Text& name) {
+  if (!name.empty() && name[0] == u'/') return name;
+  std::string cwd(4096, '\0');
+  if (getcwd(cwd.data(), cwd.size()) == nullptr) return name;
+  cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+  Text dir = from_utf8(cwd);
+  if (dir.empty() || dir.back() != u'/') dir += u'/';
+  return dir + name;
+}
+
+// Every entry of the list file in slot 0. When the list file could not be
+// opened, end_of_file reports bytes remaining and one empty entry results,
+// which stops at its size test.
+std::vector<Entry> read_entries(FileService& files, bool list_open) {
+  std::vector<Entry> entries;
+  while (!files.end_of_file(kListSlot)) {
+    Entry e;
+    e.mpo_path = files.read_line(kListSlot);
+    e.base_name = files.read_line(kListSlot);
+    entries.push_back(std::move(e));
+    if (!list_open) break;
+  }
+  return entries;
+}
+
+void pause(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Collects what a parallel worker would show, so that the batch's own Ui
+// receives each entry's messages together when the entry ends.
+class CollectingUi : public Ui {
+ public:
+  std::optional<OptionFlags> run_options_window() override { return OptionFlags{}; }
+  void show_message(const Text& title, const Text& text) override {
+    messages.emplace_back(title, text);
+  }
+  Text choose_file_to_open(const Text&, const Text&, const Text&, int) override { return {}; }
+  void show_progress_window(const Text&) override {}
+  std::vector<std::pair<Text, Text>> messages;
+};
+
+void run_serial(FileService& files, ImageService& images, Ui& ui, const RunConfig& config,
+                const std::vector<Entry>& entries, OptionFlags flags, RunResult& result) {
+  EntryProcessor processor(files, images, ui);
+  const int total = static_cast<int>(entries.size());
+  for (const Entry& entry : entries) {
+    ++result.entries;
+    const EntryResult r = processor.process(entry, flags);
+    result.output_failed = result.output_failed || r.output_failed;
+    ui.entry_done(result.entries, total, base_path_of(entry.mpo_path));
+    if (r.stop != StopReason::none) {
+      result.stopped = true;
+      if (!config.keep_going) return;
+      continue;
+    }
+    pause(config.pause_ms);
+  }
+}
+
+void run_parallel(Ui& ui, const RunConfig& config, const std::vector<Entry>& entries,
+                  OptionFlags flags, RunResult& result) {
+  const int total = static_cast<int>(entries.size());
+  std::atomic<int> next{0};
+  std::atomic<bool> halt{false};
+  std::mutex mutex;  // guards ui and result
+  int done = 0;
+
+  auto worker = [&] {
+    FileService files;
+    ImageService images;
+    register_jpeg_decoder(images);
+    register_jpeg_encoder(images);
+    CollectingUi collected;
+    EntryProcessor processor(files, images, collected);
+    OptionFlags own = flags;
+    while (!halt.load()) {
+      const int i = next.fetch_add(1);
+      if (i >= total) break;
+      {
+        std::lock_guard lock(mutex);
+        ++result.entries;
+      }
+      const EntryResult r = processor.process(entries[static_cast<size_t>(i)], own);
+      std::lock_guard lock(mutex);
+      for (const auto& [title, text] : collected.messages) ui.show_message(title, text);
+      collected.messages.clear();
+      result.output_failed = result.output_failed || r.output_failed;
+      ui.entry_done(++done, total, base_path_of(entries[static_cast<size_t>(i)].mpo_path));
+      if (r.stop != StopReason::none) {
+        result.stopped = true;
+        if (!config.keep_going) halt = true;
+      }
+    }
+  };
+  const int jobs = std::min(config.jobs, total);
+  std::vector<std::thread> threads;
+  threads.reserve(static_cast<size_t>(jobs));
+  for (int j = 0; j < jobs; ++j) threads.emplace_back(worker);
+  for (auto& t : threads) t.join();
+}
+
+}  // namespace
+
+RunResult run_program(FileService& files, ImageService& images, Ui& ui, const RunConfig& config) {
+  RunResult result;
+  ui.load_ui_fonts();
+  register_jpeg_decoder(images);
+  register_jpeg_encoder(images);
+
+  OptionFlags flags = config.options;
+  Text directory;
+  if (config.interactive) {
+    const auto chosen_flags = ui.run_options_window();
+    if (!chosen_flags) {
+      result.ended_early = true;
+      return result;
+    }
+    flags = *chosen_flags;
+    ui.show_message(u"Anleitung", kInstructions);
+    const Text chosen = ui.choose_file_to_open(u"Bitte eine MPO-Datei zum Laden ausw\u00e4hlen", u"",
+                                               u"MPO Dateien (*.mpo)|*.MPO|Alle Dateien (*.*)|*.*", 0);
+    if (chosen.empty()) {
+      ui.show_message(u"Fehler", u"Keine Datei gew\u00e4hlt, beende");
+      result.ended_early = true;
+      return result;
+    }
+    directory = path_part(chosen);
+  } else {
+    directory = FileService::file_size(config.start_path) == -2 ? config.start_path
+                                                                 : path_part(config.start_path);
+  }
+
+  // Listing. Without a list file of its own the run must not go on: an old
+  // list left by a killed run would be converted instead of this folder.
+  if (!files.create_file(kListSlot, config.list_file)) {
+    ui.show_message(u"Fehler", u"Die Liste der MPO-Dateien konnte nicht angelegt werden\r" +
+                                   absolute(config.list_file));
+    result.stopped = true;
+    return result;
+  }
+  list_mpo_files(files, directory, u"*", u"mpo", 0);
+  files.close_file(kListSlot);
+  const bool list_open = files.open_file(kListSlot, config.list_file) != 0;
+  if (list_open && config.remove_list_early) FileService::remove_file(config.list_file);
+  const std::vector<Entry> entries = read_entries(files, list_open);
+
+  if (config.jobs > 1 && entries.size() > 1) {
+    run_parallel(ui, config, entries, flags, result);
+  } else {
+    run_serial(files, images, ui, config, entries, flags, result);
+  }
+
+  ui.show_message(u"Programmende", u"Die Bearbeitung der MPO-Dateien ist beendet");
+  files.close_file(kListSlot);
+  FileService::remove_file(config.list_file);
+  return result;
+}
+
+}  // namespace mpo

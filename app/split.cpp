@@ -1,0 +1,127 @@
+#include "app/split.h"
+
+#include <cstring>
+
+#include "io/paths.h"
+
+namespace mpo {
+
+Text stop_reason_text(StopReason reason) {
+  switch (reason) {
+    case StopReason::none: return u"";
+    case StopReason::no_image_file: return u"keine Bilddatei";
+    case StopReason::no_memory: return u"Speicher nicht verf\u00fcgbar";
+    case StopReason::unreadable: return u"Bilddaten nicht lesbar";
+    case StopReason::no_separator: return u"Trennstelle nicht gefunden";
+  }
+  return u"";
+}
+
+Text base_path_of(const Text& mpo_path) {
+  return text_left(mpo_path, text_length(mpo_path) - text_length(extension_part(mpo_path)) - 1);
+}
+
+namespace {
+
+int read_u16(FileService& files, int slot) {
+  const int hi = files.read_byte(slot) & 0xFF;
+  const int lo = files.read_byte(slot) & 0xFF;
+  return (hi << 8) | lo;
+}
+
+// Writes bytes to a new file; a file that could not be written completely
+// is removed again so that no partial output remains.
+bool write_output(FileService& files, const Text& name, const uint8_t* bytes, int64_t count) {
+  if (!files.create_file(kMpoSlot, name)) return false;
+  const bool all = files.write_block(kMpoSlot, bytes, count) == count;
+  const bool closed = files.close_file(kMpoSlot) != 0;
+  if (all && closed) return true;
+  FileService::remove_file(name);
+  return false;
+}
+
+}  // namespace
+
+MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
+  constexpr int slot = kExifReadSlot;
+  if (!files.open_file(slot, mpo_path)) return {};
+  MemoryBlock segment;
+  int64_t start = 0;
+  if (read_u16(files, slot) == 0xFFD8) {
+    const int marker = read_u16(files, slot);
+    if (marker == 0xFFE1) {
+      start = 4;
+    } else if (marker == 0xFFE0) {
+      files.set_file_position(slot, 20);
+      if (read_u16(files, slot) == 0xFFE1) start = 22;
+    }
+  }
+  if (start != 0) {
+    const int length = read_u16(files, slot);
+    // A length below 2 cannot even hold its own length field.
+    if (length >= 2) {
+      files.set_file_position(slot, start);
+      segment = memory_allocate(length);
+      if (segment) files.read_block(slot, segment.data(), length);
+    }
+  }
+  files.close_file(slot);
+  return segment;
+}
+
+std::optional<int64_t> find_separator(const uint8_t* bytes, int64_t size) {
+  static const uint8_t kExif[4] = {0x45, 0x78, 0x69, 0x66};
+  static const uint8_t kSoiApp1[4] = {0xFF, 0xD8, 0xFF, 0xE1};
+  if (bytes == nullptr || size <= 0) return std::nullopt;
+  auto hit = [&](int64_t p) {
+    if (p < 6 || p > size - 4) return false;
+    if (bytes[p] != 0x45) return false;
+    return std::memcmp(bytes + p, kExif, 4) == 0 && std::memcmp(bytes + p - 6, kSoiApp1, 4) == 0;
+  };
+  const int64_t mid = size / 2;
+  const int64_t bound = size / 4;
+  for (int64_t i = 0; i <= bound; ++i) {
+    if (hit(mid + i)) return mid + i - 6;
+    if (hit(mid - i)) return mid - i - 6;
+  }
+  return std::nullopt;
+}
+
+SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base_path) {
+  SplitResult result;
+  result.exif_segment = read_exif_segment(files, mpo_path);
+
+  const int64_t size = FileService::file_size(mpo_path);
+  if (size < kMinMpoSize) {
+    result.stop = StopReason::no_image_file;
+    return result;
+  }
+  result.file_bytes = memory_allocate(size);
+  if (!result.file_bytes) {
+    result.stop = StopReason::no_memory;
+    return result;
+  }
+  if (!files.open_file(kMpoSlot, mpo_path)) {
+    result.stop = StopReason::unreadable;
+    return result;
+  }
+  // A file that shrank since its size was taken leaves zeros behind.
+  files.read_block(kMpoSlot, result.file_bytes.data(), size);
+  files.close_file(kMpoSlot);
+
+  const auto separator = find_separator(result.file_bytes.data(), size);
+  if (!separator) {
+    result.stop = StopReason::no_separator;
+    return result;
+  }
+  result.separator = *separator;
+  result.left_name = base_path + u"_L.jpg";
+  result.right_name = base_path + u"_R.jpg";
+  const uint8_t* bytes = result.file_bytes.data();
+  result.left_written = write_output(files, result.left_name, bytes, result.separator);
+  result.right_written =
+      write_output(files, result.right_name, bytes + result.separator, size - result.separator);
+  return result;
+}
+
+}  // namespace mpo
