@@ -179,13 +179,15 @@ ExifInfo build_exif_padded(const Options& o, int width, int height, size_t pad) 
 ExifInfo build_exif(const Options& o, int width, int height) {
   // Software entry: the seventh of IFD0.
   const size_t software_entry = kTiffStart + 8 + 2 + 12 * 6;
-  // An offset or count that happens to read 31 01 would look like a second
-  // Software tag to a byte scan; shift the later values until none does.
+  // An offset, count or value that happens to read 31 01 would look like a
+  // second Software tag to a byte scan. Shift the later values a little until
+  // none does; failing that (a value such as an image width of 305), move
+  // everything behind the Software value out of the scan window.
   for (size_t pad = 0; pad <= 64; pad += 2) {
     ExifInfo info = build_exif_padded(o, width, height, pad);
     if (info.segment.empty() || !stray_tag_bytes(info.segment, software_entry)) return info;
   }
-  return build_exif_padded(o, width, height, 0);
+  return build_exif_padded(o, width, height, kTagWindow + 1);
 }
 
 Bytes build_mpf() {
