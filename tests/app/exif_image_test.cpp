@@ -1,0 +1,278 @@
+#include "app/exif_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/driver.h"
+#include "test_support.h"
+#include "tools/mpogen/mpogen.h"
+
+namespace mpo {
+namespace {
+
+using test::Bytes;
+using test::P;
+using test::ScriptedUi;
+using test::TempDir;
+
+NameToken token_of(const char* base) {
+  NameToken n;
+  n.token = u"OLD";
+  apply_name_token_rule(text_upper(T(base)), n);
+  return n;
+}
+
+TEST(NameToken, Rule) {
+  EXPECT_EQ(to_utf8(token_of("20130412_garda_001").token), "GARDA");
+  EXPECT_TRUE(token_of("20130412_garda_001").flag);
+  EXPECT_EQ(to_utf8(token_of("20130412_001").token), "XXX");
+  EXPECT_EQ(to_utf8(token_of("19__x").token), "XXX");
+  EXPECT_EQ(to_utf8(token_of("2013_a_b_c").token), "A");
+  EXPECT_EQ(to_utf8(token_of("2014_straße_x").token), "STRAßE");
+  const NameToken plain = token_of("dscf0001");
+  EXPECT_FALSE(plain.flag);
+  EXPECT_EQ(to_utf8(plain.token), "OLD");  // kept, never used
+  EXPECT_FALSE(token_of("2").flag);
+  EXPECT_FALSE(token_of("").flag);
+}
+
+TEST(NameToken, SoftwareText) {
+  EXPECT_EQ(to_utf8(software_text(u"A")), "A         -V1.22");
+  EXPECT_EQ(to_utf8(software_text(u"XXX")), "XXX       -V1.22");
+  EXPECT_EQ(to_utf8(software_text(u"ABCDEFGHIJKL")), "ABCDEFGHIJ-V1.22");
+  EXPECT_EQ(to_utf8(software_text(u"GARDA")), "GARDA     -V1.22");
+}
+
+// A segment: length field, "Exif" 00 00, II TIFF header, then whatever the
+// test places; Software entries are put at chosen positions.
+MemoryBlock segment_of(size_t size) {
+  MemoryBlock b = memory_allocate(static_cast<int64_t>(size));
+  b.write_byte(0, int64_t(size) >> 8);
+  b.write_byte(1, int64_t(size) & 0xFF);
+  const char head[] = "Exif\0\0II*\0";
+  for (int i = 0; i < 10; ++i) b.write_byte(2 + i, head[i]);
+  return b;
+}
+
+void put_entry(MemoryBlock& b, int64_t at, uint32_t count, uint32_t offset, uint8_t type = 2) {
+  const uint8_t e[12] = {0x31, 0x01, type, 0,
+                         uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16), uint8_t(count >> 24),
+                         uint8_t(offset), uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24)};
+  for (int i = 0; i < 12; ++i) b.write_byte(at + i, e[i]);
+}
+
+std::string text_at(const MemoryBlock& b, int64_t at, int64_t n) {
+  std::string s;
+  for (int64_t i = 0; i < n; ++i) s.push_back(static_cast<char>(b.read_byte(at + i)));
+  return s;
+}
+
+TEST(RewriteSoftware, CountDecidesHowMuchIsWritten) {
+  const Text sw = software_text(u"GARDA");
+  MemoryBlock b = segment_of(600);
+  put_entry(b, 30, 32, 100);  // count 31: the text and 15 blanks
+  b.write_byte(108 + 31, 0x77);
+  ASSERT_TRUE(rewrite_software(b, sw));
+  EXPECT_EQ(text_at(b, 108, 31), "GARDA     -V1.22" + std::string(15, ' '));
+  EXPECT_EQ(b.read_byte(108 + 31), 0x77);  // the byte after the value stays
+
+  MemoryBlock c = segment_of(600);
+  put_entry(c, 30, 11, 100);  // count 10: the version text is cut off
+  ASSERT_TRUE(rewrite_software(c, sw));
+  EXPECT_EQ(text_at(c, 108, 11), std::string("GARDA     ") + '\0');
+}
+
+TEST(RewriteSoftware, LastMatchInWindowWinsAndOffsetsAreFull32Bit) {
+  MemoryBlock b = segment_of(2000);
+  put_entry(b, 20, 6, 100);
+  put_entry(b, 40, 6, 300);  // later: decides; offset above 255
+  ASSERT_TRUE(rewrite_software(b, u"ABCDEFGH"));
+  EXPECT_EQ(text_at(b, 308, 5), "ABCDE");
+  EXPECT_EQ(text_at(b, 108, 5), std::string(5, '\0'));
+  EXPECT_EQ(text_at(b, 44 + 8, 1), std::string(1, '\0'));  // not the offset's low byte + 8
+
+  MemoryBlock c = segment_of(2000);
+  put_entry(c, 20, 6, 100);
+  put_entry(c, 513, 6, 300);  // beyond the window: ignored
+  ASSERT_TRUE(rewrite_software(c, u"ABCDEFGH"));
+  EXPECT_EQ(text_at(c, 108, 5), "ABCDE");
+}
+
+TEST(RewriteSoftware, NeverWritesOutsideTheSegment) {
+  MemoryBlock none = segment_of(200);
+  EXPECT_FALSE(rewrite_software(none, u"X"));  // no match: unchanged
+
+  MemoryBlock wrong_type = segment_of(200);
+  put_entry(wrong_type, 20, 6, 50, 7);
+  EXPECT_FALSE(rewrite_software(wrong_type, u"X"));
+
+  MemoryBlock past_end = segment_of(120);
+  put_entry(past_end, 20, 30, 100);  // value at 108..136 > 120
+  const Bytes before(past_end.data(), past_end.data() + 120);
+  EXPECT_FALSE(rewrite_software(past_end, u"ABC"));
+  EXPECT_EQ(Bytes(past_end.data(), past_end.data() + 120), before);
+
+  MemoryBlock huge = segment_of(120);
+  put_entry(huge, 20, 0xFFFFFFFF, 0xFFFFFFF0);
+  EXPECT_FALSE(rewrite_software(huge, u"ABC"));
+
+  for (int size = 1; size < 14; ++size) {  // shorter than one entry
+    MemoryBlock tiny = memory_allocate(size);
+    for (int i = 0; i < size; ++i) tiny.write_byte(i, i % 2 ? 0x01 : 0x31);
+    EXPECT_FALSE(rewrite_software(tiny, u"ABC"));
+  }
+
+  MemoryBlock inline_value = segment_of(200);  // count 4: the value stands in the entry
+  put_entry(inline_value, 20, 4, 0x00434241);
+  ASSERT_TRUE(rewrite_software(inline_value, u"XYZW"));
+  EXPECT_EQ(text_at(inline_value, 28, 4), std::string("XYZ") + '\0');
+}
+
+// The rewrite as first designed: low bytes of count and offset, the last
+// 31 01 in positions 0..512. For segments as cameras write them (count and
+// offset below 256) ours must write the very same bytes.
+void reference_rewrite(Bytes& seg, const Text& software) {
+  int count = 0, offset = 0;
+  for (size_t i = 0; i <= 512; ++i) {
+    if (seg[i] == 0x31 && seg[i + 1] == 0x01) {
+      count = (seg[i + 4] - 1) & 0xFF;
+      offset = seg[i + 8];
+    }
+  }
+  const Text fitted = text_pad_right(software, count, u" ");
+  for (int k = 1; k <= count; ++k) seg[size_t(offset + 7 + k)] = uint8_t(fitted[size_t(k - 1)]);
+}
+
+TEST(RewriteSoftware, CameraSegmentSameAsReference) {
+  for (uint32_t field : {0u, 14u, 32u}) {
+    mpogen::Options o;
+    o.width = 64, o.height = 48;
+    o.software_field_size = field;
+    const mpogen::ExifInfo info = mpogen::exif_info(o, 0);
+    ASSERT_LT(info.software_value_offset, 256u);
+    ASSERT_LT(info.software_count, 256u);
+    Bytes ref = info.segment;
+    ref.resize(std::max<size_t>(ref.size(), 530));
+    reference_rewrite(ref, software_text(u"GARDA"));
+    ref.resize(info.segment.size());
+
+    MemoryBlock ours = memory_allocate(int64_t(info.segment.size()));
+    std::memcpy(ours.data(), info.segment.data(), info.segment.size());
+    ASSERT_TRUE(rewrite_software(ours, software_text(u"GARDA")));
+    EXPECT_EQ(Bytes(ours.data(), ours.data() + ours.size()), ref) << field;
+    EXPECT_NE(ref, info.segment);
+  }
+}
+
+class ExifImage : public ::testing::Test {
+ protected:
+  TempDir tmp;
+  FileService files;
+  ImageService images;
+  ScriptedUi ui;
+
+  RunResult convert(const OptionFlags& flags) {
+    RunConfig config;
+    config.interactive = false;
+    config.options = flags;
+    config.start_path = P(tmp.path());
+    config.list_file = P(tmp.path() / "list.txt");
+    config.pause_ms = 0;
+    return run_program(files, images, ui, config);
+  }
+};
+
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string run_capture(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  return out;
+}
+
+TEST_F(ExifImage, SpliceLayoutAndIndependentReaders) {
+  mpogen::Options o;
+  o.width = 160, o.height = 120;
+  const auto base = tmp.path() / "20130412_garda_001";
+  ASSERT_TRUE(mpogen::write_file(base.string() + ".mpo", mpogen::make_mpo(o).bytes));
+  ASSERT_EQ(convert(OptionFlags{0, 1, 1, 1}).exit_status(), 0);
+
+  const Bytes sbs = test::read_bytes(base.string() + "_sbs.jpg");
+  const Bytes exif = test::read_bytes(base.string() + "_EXIF.jpg");
+  const Bytes segment = mpogen::exif_info(o, 0).segment;
+  const size_t L = segment.size();
+  ASSERT_EQ(exif.size(), sbs.size() + L - 16);
+  EXPECT_EQ(Bytes(exif.begin(), exif.begin() + 4), (Bytes{0xFF, 0xD8, 0xFF, 0xE1}));
+  EXPECT_EQ(exif[4], L >> 8);
+  EXPECT_EQ(exif[5], L & 0xFF);
+  EXPECT_EQ(exif[4 + L], 0xFF);
+  EXPECT_EQ(exif[5 + L], 0xDB);
+  EXPECT_EQ(Bytes(exif.begin() + 4 + long(L), exif.end()), Bytes(sbs.begin() + 20, sbs.end()));
+  EXPECT_EQ(ui.message_titles(), (std::vector<std::string>{"Programmende"}));
+
+  if (!have("exiftool") || !have("djpeg")) GTEST_SKIP() << "exiftool or djpeg missing";
+  const std::string tags = run_capture("exiftool -s -s -s -Make -Model -Software '" +
+                                       base.string() + "_EXIF.jpg'");
+  EXPECT_NE(tags.find(o.make), std::string::npos) << tags;
+  EXPECT_NE(tags.find(o.model), std::string::npos) << tags;
+  EXPECT_NE(tags.find("GARDA"), std::string::npos) << tags;
+  for (const char* s : {"_L.jpg", "_R.jpg", "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"}) {
+    const std::string cmd = "djpeg '" + base.string() + s + "' > /dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << s;
+  }
+}
+
+TEST_F(ExifImage, PlainNameKeepsSegmentAndNoSegmentWritesNothing) {
+  mpogen::Options o;
+  o.width = 64, o.height = 48;
+  const auto plain = tmp.path() / "dscf0001";
+  ASSERT_TRUE(mpogen::write_file(plain.string() + ".mpo", mpogen::make_mpo(o).bytes));
+  convert(OptionFlags{0, 0, 0, 1});
+  const Bytes exif = test::read_bytes(plain.string() + "_EXIF.jpg");
+  const Bytes segment = mpogen::exif_info(o, 0).segment;
+  EXPECT_EQ(Bytes(exif.begin() + 4, exif.begin() + 4 + long(segment.size())), segment);
+
+  // A first image without Exif APP1: no "_EXIF.jpg", one message.
+  Bytes mpo = mpogen::make_mpo(o).bytes;
+  mpo[3] = 0xFE;  // the APP1 becomes a comment: still a JPEG, no Exif
+  test::fs::remove(plain.string() + ".mpo");
+  test::fs::remove(plain.string() + "_EXIF.jpg");
+  ASSERT_TRUE(mpogen::write_file((tmp.path() / "noexif.mpo").string(), mpo));
+  ui.calls.clear();
+  convert(OptionFlags{0, 0, 0, 1});
+  EXPECT_FALSE(test::fs::exists(tmp.path() / "noexif_EXIF.jpg"));
+  EXPECT_TRUE(test::fs::exists(tmp.path() / "noexif_sbs.jpg"));
+  const auto msgs = ui.of_kind("message");
+  ASSERT_EQ(msgs.size(), 2u);
+  EXPECT_EQ(msgs[0].a, "Fehlerinfo");
+  EXPECT_EQ(msgs[0].b, "Die JPG-EXIF-Datei konnte nicht erstellt werden");
+}
+
+TEST_F(ExifImage, StaleOrForeignSideBySideIsNeverSpliced) {
+  // The side-by-side of this entry failed; an old one of that name exists.
+  MemoryBlock segment = segment_of(64);
+  NameToken name;
+  const Text base = P(tmp.path() / "old");
+  Bytes stale(100, 0);
+  stale[0] = 0xFF, stale[1] = 0xD8, stale[2] = 0xFF, stale[3] = 0xE0, stale[20] = 0xFF, stale[21] = 0xDB;
+  test::write_bytes(tmp.path() / "old_sbs.jpg", stale);
+  EXPECT_FALSE(write_exif_image(files, ui, base, segment, name, false));
+  EXPECT_FALSE(test::fs::exists(tmp.path() / "old_EXIF.jpg"));
+  // Written this entry but not in the encoder's layout: not read back.
+  stale[21] = 0xC4;
+  test::write_bytes(tmp.path() / "old_sbs.jpg", stale);
+  EXPECT_FALSE(write_exif_image(files, ui, base, segment, name, true));
+  EXPECT_FALSE(test::fs::exists(tmp.path() / "old_EXIF.jpg"));
+  EXPECT_EQ(ui.of_kind("message").size(), 2u);
+}
+
+}  // namespace
+}  // namespace mpo
