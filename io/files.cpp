@@ -32,7 +32,8 @@ bool usable_name(const Text& name) { return !name.empty() && name.find(u'\0') ==
 int64_t write_all(int fd, const uint8_t* data, int64_t count) {
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::write(fd, data + done, static_cast<size_t>(std::min(count - done, kMaxTransfer)));
+    const auto chunk = static_cast<size_t>(std::min(count - done, kMaxTransfer));
+    const ssize_t n = ::write(fd, data + done, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;
@@ -356,9 +357,10 @@ Text FileService::read_line(int slot) {
       if (f->peek() == '\n') f->get();
       break;
     }
-    // The lead byte fixes the length of a sequence; its following bytes are
-    // taken as they come, terminators included. Stray continuation bytes
-    // and bytes F8..FF stand alone; from_utf8 keeps them as raw bytes.
+    // A lead byte announces a sequence of 2, 3 or 4 bytes. Only continuation
+    // bytes are taken into it: names may hold bytes that are not UTF-8
+    // (kept raw by from_utf8), and a stray lead byte near the end of such a
+    // name must not swallow the line terminator and merge two lines.
     int length = 1;
     if ((b & 0xE0) == 0xC0) {
       length = 2;
@@ -369,13 +371,18 @@ Text FileService::read_line(int slot) {
     }
     char sequence[4] = {static_cast<char>(b)};
     int got = 1;
+    bool cut = false;
     while (got < length) {
-      const int next = f->get();
-      if (next < 0) break;
-      sequence[got++] = static_cast<char>(next);
+      const int next = f->peek();
+      if (next < 0) {
+        cut = true;
+        break;
+      }
+      if ((next & 0xC0) != 0x80) break;
+      sequence[got++] = static_cast<char>(f->get());
     }
-    if (got < length) break;  // cut short by the end of the file: dropped
-    bytes.append(sequence, static_cast<size_t>(length));
+    if (cut) break;  // a sequence cut short by the end of the file is dropped
+    bytes.append(sequence, static_cast<size_t>(got));
   }
   return from_utf8(bytes);
 }

@@ -49,7 +49,8 @@ class FileService {
   void write_byte(int slot, int64_t value);
   // UTF-8 text, then CR LF. No byte-order mark.
   void write_line(int slot, const Text& text);
-  // The next line without its terminator (CR LF, LF, CR, zero byte or end).
+  // The next line without its terminator (CR LF, LF, CR, zero byte or end),
+  // decoded by from_utf8; a sequence cut short by the end is dropped.
   Text read_line(int slot);
   void set_file_position(int slot, int64_t position);
   // 1 when no byte is left, 0 when one is; 0 for an empty slot.
