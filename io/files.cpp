@@ -234,7 +234,6 @@ struct FileService::Listing {
       if (matches(dot)) return present(dot, kDirectory);
     }
     while (dir) {
-      errno = 0;
       const dirent* e = ::readdir(dir.get());
       if (e == nullptr) {
         dir.reset();  // exhausted: give the descriptor back early
