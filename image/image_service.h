@@ -36,6 +36,10 @@ struct DecoderContext {
   int32_t frame_count = 0;
 };
 
+// probe: nonzero when the data is the decoder's format and its header is
+// read. decode: writes every pixel of the buffer load_image created (only the
+// row padding is cleared beforehand); nonzero on success. release: frees
+// what probe set up; called after every accepted probe.
 struct DecoderDescriptor {
   int32_t (*probe)(DecoderContext& context);
   int32_t (*decode)(DecoderContext& context, uint8_t* destination, int32_t pitch, int32_t flags);
