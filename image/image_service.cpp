@@ -86,19 +86,6 @@ struct ImageService::Image {
   int64_t pitch() const { return pitch_for(width, depth); }
 };
 
-struct ImageService::Drawing {
-  const Image* image = nullptr;
-  uint8_t* pixels = nullptr;
-  int64_t pitch = 0;
-  int64_t width = 0;
-  int64_t height = 0;
-  int64_t bytes_per_pixel = 3;
-  // First byte of pixel (x, y): rows are stored bottom row first.
-  uint8_t* at(int64_t x, int64_t y) const {
-    return pixels + (height - 1 - y) * pitch + bytes_per_pixel * x;
-  }
-};
-
 ImageService::ImageService() = default;
 
 ImageService::~ImageService() {
@@ -256,23 +243,6 @@ int ImageService::begin_drawing(int slot) {
   context->bytes_per_pixel = img->depth / 8;
   drawing_ = std::move(context);
   return 1;
-}
-
-int64_t ImageService::read_pixel(int64_t x, int64_t y) const {
-  const Drawing* d = drawing_.get();
-  if (d == nullptr) return 0;
-  const uint8_t* p = d->at(x, y);
-  return static_cast<int64_t>(p[2]) | static_cast<int64_t>(p[1]) << 8 |
-         static_cast<int64_t>(p[0]) << 16;
-}
-
-void ImageService::write_pixel(int64_t x, int64_t y, int64_t colour) {
-  const Drawing* d = drawing_.get();
-  if (d == nullptr) return;
-  uint8_t* p = d->at(x, y);
-  p[2] = static_cast<uint8_t>(colour);
-  p[1] = static_cast<uint8_t>(colour >> 8);
-  p[0] = static_cast<uint8_t>(colour >> 16);
 }
 
 void ImageService::end_drawing() { drawing_.reset(); }

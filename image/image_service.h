@@ -117,7 +117,20 @@ class ImageService {
 
  private:
   struct Image;
-  struct Drawing;
+  // The open drawing context: the image it refers to and that image's
+  // buffer geometry, so that pixel access is one address computation.
+  struct Drawing {
+    const Image* image = nullptr;
+    uint8_t* pixels = nullptr;
+    int64_t pitch = 0;
+    int64_t width = 0;
+    int64_t height = 0;
+    int64_t bytes_per_pixel = 3;
+    // First byte of pixel (x, y): rows are stored bottom row first.
+    uint8_t* at(int64_t x, int64_t y) const {
+      return pixels + (height - 1 - y) * pitch + bytes_per_pixel * x;
+    }
+  };
   Image* image(int slot) const;
   // The slot's record, growing the table as needed; null when out of memory.
   std::unique_ptr<Image>* slot_entry(int slot);
@@ -128,6 +141,24 @@ class ImageService {
   DecoderContext decoder_context_;
   std::unique_ptr<Drawing> drawing_;
 };
+
+// Inline: the composites call these once per pixel of every image.
+inline int64_t ImageService::read_pixel(int64_t x, int64_t y) const {
+  const Drawing* d = drawing_.get();
+  if (d == nullptr) return 0;
+  const uint8_t* p = d->at(x, y);
+  return static_cast<int64_t>(p[2]) | static_cast<int64_t>(p[1]) << 8 |
+         static_cast<int64_t>(p[0]) << 16;
+}
+
+inline void ImageService::write_pixel(int64_t x, int64_t y, int64_t colour) {
+  const Drawing* d = drawing_.get();
+  if (d == nullptr) return;
+  uint8_t* p = d->at(x, y);
+  p[2] = static_cast<uint8_t>(colour);
+  p[1] = static_cast<uint8_t>(colour >> 8);
+  p[0] = static_cast<uint8_t>(colour >> 16);
+}
 
 // A zero-filled two-dimensional array of signed 64-bit elements with the
 // inclusive bounds 0..p and 0..q; element (i, j) at i * (q + 1) + j.
