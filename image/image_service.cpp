@@ -49,7 +49,9 @@ bool read_whole_file(const Text& name, Bytes& data, int32_t& size) {
   if (fd < 0) return false;
   bool ok = false;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size >= 0 && info.st_size <= INT32_MAX) {
+  // A directory cannot be read as a file, whatever size it reports.
+  if (::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode) && info.st_size >= 0 &&
+      info.st_size <= INT32_MAX) {
     const auto length = static_cast<size_t>(info.st_size);
     // One byte more than needed, so that an empty file gets a buffer too.
     Bytes buffer(static_cast<uint8_t*>(std::malloc(length + 1)));
