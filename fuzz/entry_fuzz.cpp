@@ -1,0 +1,101 @@
+// One whole entry of the batch on an arbitrary MPO with every option set:
+// split, decode, composites, Exif image. Whatever the bytes, the MPO stays
+// as it was, the halves are its exact bytes, every composite is either a
+// complete JPEG or reported, and nothing else appears.
+#include <dirent.h>
+
+#include <cstring>
+#include <set>
+
+#include "app/batch.h"
+#include "fuzz_support.h"
+#include "image/jpeg_codec.h"
+
+namespace {
+
+std::set<std::string> names_in(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.insert(e->d_name);
+    }
+    ::closedir(d);
+  }
+  return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Keep the decodes small (see kMaxFuzzPixels).
+  const auto sep = mpo::find_separator(data, static_cast<int64_t>(size));
+  if (sep && (!fuzz::small_enough(data, static_cast<size_t>(*sep)) ||
+              !fuzz::small_enough(data + *sep, size - static_cast<size_t>(*sep))))
+    return 0;
+
+  const std::string dir = fuzz::scratch() + "/entry";
+  ::mkdir(dir.c_str(), 0700);
+  // A year-prefixed name, so that the Software rewrite runs too.
+  const std::string mpo_path = dir + "/2013_FUZZ_1.mpo";
+  if (!fuzz::write_file(mpo_path, data, size)) return 0;
+
+  mpo::FileService files;
+  mpo::ImageService images;
+  mpo::register_jpeg_decoder(images);
+  mpo::register_jpeg_encoder(images);
+  fuzz::SilentUi ui;
+  mpo::OptionFlags flags{1, 1, 1, 1};
+  mpo::EntryProcessor processor(files, images, ui);
+  const mpo::EntryResult result =
+      processor.process({mpo::from_utf8(mpo_path), u"2013_fuzz_1"}, flags);
+
+  const fuzz::Bytes after = fuzz::read_file(mpo_path);
+  FUZZ_CHECK(after.size() == size && (size == 0 || std::memcmp(after.data(), data, size) == 0));
+
+  const std::set<std::string> names = names_in(dir);
+  static const char* const kOutputs[] = {"_L.jpg",    "_R.jpg",   "_sbs.jpg",
+                                         "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"};
+  size_t expected_names = 1;
+  int missing_composites = 0;
+  for (const char* suffix : kOutputs) {
+    const std::string name = std::string("2013_FUZZ_1") + suffix;
+    const bool present = names.count(name) != 0;
+    expected_names += present ? 1 : 0;
+    const bool half = suffix[1] == 'L' || suffix[1] == 'R';
+    if (half) {
+      FUZZ_CHECK(present == (result.stop == mpo::StopReason::none));
+      continue;
+    }
+    if (result.stop != mpo::StopReason::none) {
+      FUZZ_CHECK(!present);
+      continue;
+    }
+    if (!present) {
+      ++missing_composites;
+      continue;
+    }
+    // A composite left behind is a JPEG this program reads back whole.
+    mpo::ImageService check;
+    mpo::register_jpeg_decoder(check);
+    FUZZ_CHECK(check.load_image(0, mpo::from_utf8(dir + "/" + name)) != 0);
+  }
+  FUZZ_CHECK(names.size() == expected_names);  // nothing but the outputs
+  if (result.stop == mpo::StopReason::none) {
+    FUZZ_CHECK(sep.has_value());
+    const fuzz::Bytes l = fuzz::read_file(dir + "/2013_FUZZ_1_L.jpg");
+    const fuzz::Bytes r = fuzz::read_file(dir + "/2013_FUZZ_1_R.jpg");
+    FUZZ_CHECK(static_cast<int64_t>(l.size()) == *sep && l.size() + r.size() == size);
+    FUZZ_CHECK(std::memcmp(l.data(), data, l.size()) == 0 &&
+               std::memcmp(r.data(), data + l.size(), r.size()) == 0);
+    // One message for each composite that is missing, and a failure result.
+    FUZZ_CHECK(ui.messages == missing_composites);
+    FUZZ_CHECK(result.output_failed == (missing_composites > 0));
+  } else {
+    FUZZ_CHECK(ui.messages == 1);  // the stop and its reason
+  }
+  for (const std::string& name : names) {
+    if (name != "2013_FUZZ_1.mpo") ::unlink((dir + "/" + name).c_str());
+  }
+  return 0;
+}

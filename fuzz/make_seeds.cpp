@@ -1,0 +1,259 @@
+// mpo-fuzz-seeds ROOT: writes the seed corpora of the fuzz targets into
+// ROOT/<target>/: generated MPOs in every variant, JPEG halves in the
+// colour spaces and codings libjpeg reads, Exif splice inputs and texts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "image/image_service.h"
+#include "image/jpeg_codec.h"
+#include "tools/mpogen/mpogen.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string g_root;
+
+void put(const std::string& target, const std::string& name, const Bytes& bytes) {
+  const std::string dir = g_root + "/" + target;
+  ::mkdir(dir.c_str(), 0755);
+  if (!mpogen::write_file(dir + "/" + name, bytes)) {
+    std::fprintf(stderr, "mpo-fuzz-seeds: cannot write %s/%s\n", dir.c_str(), name.c_str());
+    std::exit(1);
+  }
+}
+
+void put_text(const std::string& target, const std::string& name, const std::string& text) {
+  put(target, name, Bytes(text.begin(), text.end()));
+}
+
+struct JpegSpec {
+  int width = 24;
+  int height = 16;
+  int components = 3;
+  J_COLOR_SPACE in_space = JCS_RGB;
+  J_COLOR_SPACE jpeg_space = JCS_UNKNOWN;  // libjpeg's default for in_space
+  bool progressive = false;
+  bool arithmetic = false;
+  int restart_rows = 0;
+  bool full_chroma = false;
+  const Bytes* app1 = nullptr;  // payload of an APP1 segment
+};
+
+// libjpeg's default error manager exits the tool on an error, which is
+// what a seed tool should do.
+Bytes encode(const JpegSpec& s) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(s.width);
+  cinfo.image_height = static_cast<JDIMENSION>(s.height);
+  cinfo.input_components = s.components;
+  cinfo.in_color_space = s.in_space;
+  jpeg_set_defaults(&cinfo);
+  if (s.jpeg_space != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, s.jpeg_space);
+  jpeg_set_quality(&cinfo, 75, TRUE);
+  if (s.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = s.arithmetic ? TRUE : FALSE;
+  cinfo.restart_in_rows = s.restart_rows;
+  if (s.full_chroma) {
+    for (int c = 0; c < cinfo.num_components; ++c)
+      cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+  }
+  jpeg_start_compress(&cinfo, TRUE);
+  if (s.app1 != nullptr)
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, s.app1->data(), static_cast<unsigned>(s.app1->size()));
+  Bytes row(static_cast<size_t>(s.width * s.components));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    for (size_t i = 0; i < row.size(); ++i)
+      row[i] = static_cast<uint8_t>((i * 7 + cinfo.next_scanline * 13) & 0xFF);
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&cinfo, &r, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes result(out, out + size);
+  std::free(out);
+  return result;
+}
+
+Bytes concat(const Bytes& a, const Bytes& b) {
+  Bytes out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// A side-by-side file as this program's encoder writes it.
+Bytes side_by_side(int width, int height) {
+  mpo::ImageService images;
+  mpo::register_jpeg_encoder(images);
+  images.create_image(5, width, height);
+  const mpo::PixelView view = images.view(5);
+  for (int64_t y = 0; y < height; ++y)
+    for (int64_t x = 0; x < 3 * width; ++x) view.row(y)[x] = static_cast<uint8_t>(x * 3 + y * 5);
+  const std::string path = g_root + "/.sbs.jpg";
+  if (images.save_image(5, mpo::from_utf8(path), mpo::kJpegEncoderId) == 0) {
+    std::fprintf(stderr, "mpo-fuzz-seeds: cannot encode the side-by-side seed\n");
+    std::exit(1);
+  }
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  Bytes bytes;
+  for (int c; f != nullptr && (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  if (f != nullptr) std::fclose(f);
+  ::unlink(path.c_str());
+  return bytes;
+}
+
+// flags, segment length, segment, token length, token, side-by-side file.
+Bytes exif_input(int flags, const Bytes& segment, const std::string& token, const Bytes& sbs) {
+  Bytes in{static_cast<uint8_t>(flags), static_cast<uint8_t>(segment.size() >> 8),
+           static_cast<uint8_t>(segment.size() & 0xFF)};
+  in.insert(in.end(), segment.begin(), segment.end());
+  in.push_back(static_cast<uint8_t>(token.size()));
+  in.insert(in.end(), token.begin(), token.end());
+  in.insert(in.end(), sbs.begin(), sbs.end());
+  return in;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mpo-fuzz-seeds ROOT\n");
+    return 2;
+  }
+  g_root = argv[1];
+  ::mkdir(g_root.c_str(), 0755);
+
+  // MPOs: every variant, small.
+  mpogen::Options small;
+  small.width = 64;
+  small.height = 48;
+  for (mpogen::Variant v : mpogen::kAllVariants) {
+    mpogen::Options o = small;
+    o.variant = v;
+    const mpogen::Mpo mpo = mpogen::make_mpo(o);
+    const std::string name = std::string(mpogen::variant_name(v)) + ".mpo";
+    put("split_fuzz", name, mpo.bytes);
+    put("entry_fuzz", name, mpo.bytes);
+  }
+  {
+    mpogen::Options o = small;
+    o.width = 17, o.height = 9, o.maker_note_bytes = 0, o.software_field_size = 32;
+    const Bytes odd = mpogen::make_mpo(o).bytes;
+    put("split_fuzz", "odd_short_exif.mpo", odd);
+    put("entry_fuzz", "odd_short_exif.mpo", odd);
+    put("split_fuzz", "hundred_bytes.mpo", Bytes(odd.begin(), odd.begin() + 100));
+  }
+
+  // JPEG halves and streams in the colour spaces and codings libjpeg reads.
+  {
+    const mpogen::Mpo mpo = mpogen::make_mpo(small);
+    const Bytes left(mpo.bytes.begin(), mpo.bytes.begin() + static_cast<long>(mpo.separator));
+    const Bytes right(mpo.bytes.begin() + static_cast<long>(mpo.separator), mpo.bytes.end());
+    put("decode_fuzz", "left_half.jpg", left);
+    put("decode_fuzz", "right_half.jpg", right);
+    mpogen::Options app0 = small;
+    app0.variant = mpogen::Variant::app0_first;
+    put("decode_fuzz", "jfif_half.jpg", mpogen::make_half(app0, 0));
+  }
+  const mpogen::ExifInfo exif = mpogen::exif_info(small, 0);
+  const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
+  struct Named {
+    const char* name;
+    JpegSpec spec;
+  };
+  std::vector<Named> streams;
+  streams.push_back({"baseline.jpg", {}});
+  {
+    JpegSpec s;
+    s.components = 1, s.in_space = JCS_GRAYSCALE;
+    streams.push_back({"grey.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.progressive = true;
+    streams.push_back({"progressive.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.arithmetic = true;
+    streams.push_back({"arithmetic.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.restart_rows = 1, s.full_chroma = true, s.width = 17, s.height = 9;
+    streams.push_back({"restart_444_odd.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.components = 4, s.in_space = JCS_CMYK;
+    streams.push_back({"cmyk.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.components = 4, s.in_space = JCS_CMYK, s.jpeg_space = JCS_YCCK;
+    streams.push_back({"ycck.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.components = 2, s.in_space = JCS_UNKNOWN;
+    streams.push_back({"two_components.jpg", s});
+  }
+  {
+    JpegSpec s;
+    s.width = 1, s.height = 1;
+    streams.push_back({"one_pixel.jpg", s});
+  }
+  for (const Named& n : streams) put("decode_fuzz", n.name, encode(n.spec));
+
+  // Whole MPOs built from such halves, each half with an Exif APP1 first.
+  {
+    JpegSpec s;
+    s.app1 = &app1;
+    const Bytes plain = encode(s);
+    s.progressive = true;
+    const Bytes progressive = encode(s);
+    s.progressive = false, s.components = 4, s.in_space = JCS_CMYK;
+    const Bytes cmyk = encode(s);
+    put("entry_fuzz", "progressive_right.mpo", concat(plain, progressive));
+    put("entry_fuzz", "cmyk_left.mpo", concat(cmyk, plain));
+  }
+
+  // Exif splice inputs: camera segments with a side-by-side file.
+  const Bytes sbs = side_by_side(128, 48);
+  put("exif_fuzz", "camera.bin", exif_input(3, exif.segment, "GARDA", sbs));
+  put("exif_fuzz", "plain_name.bin", exif_input(2, exif.segment, "", sbs));
+  {
+    mpogen::Options o = small;
+    o.maker_note_bytes = 0, o.software_field_size = 32;
+    put("exif_fuzz", "short_wide_field.bin",
+        exif_input(3, mpogen::exif_info(o, 0).segment, "ABCDEFGHIJKL", sbs));
+    o.software_field_size = 11;
+    put("exif_fuzz", "narrow_field.bin", exif_input(1, mpogen::exif_info(o, 0).segment, "A", sbs));
+  }
+
+  // Lines: every terminator, names in and outside UTF-8, a line across the
+  // read buffer.
+  put_text("read_line_fuzz", "terminators.txt", std::string("a\r\nb\nc\rd\0e\r\r\n\n", 15));
+  put_text("read_line_fuzz", "list.txt",
+           "/tmp/Fotos/DSCF0001.MPO\r\ndscf0001\r\n/tmp/Fotos/Stra\xc3\x9f" "e/x.y.mpo\r\nx.y\r\n");
+  put_text("read_line_fuzz", "raw_bytes.txt", "\xff\xfe\xc3\r\n\xe2\x82\xac\xf0\x9f\x98\x80\xe2\x82");
+  put_text("read_line_fuzz", "long_line.txt", std::string(4095, 'x') + "\r\n" + std::string(5000, 'y'));
+
+  put_text("text_fuzz", "ascii.txt", "2013_GARDA_001 name.MPO");
+  put_text("text_fuzz", "german.txt", "Stra\xc3\x9f" "e_\xc3\xa4\xc3\xb6\xc3\xbc \xc3\x84\xc3\x96\xc3\x9c");
+  put_text("text_fuzz", "mixed.txt", "\xed\xa0\x80\xf0\x9f\x98\x80\xc0\xaf\xff_x_y");
+  return 0;
+}
