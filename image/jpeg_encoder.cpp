@@ -3,6 +3,7 @@
 // As in the decoder, libjpeg's error exit jumps back with longjmp into a
 // function that holds only plain data; the compression object lives in the
 // caller's frame, which the jump never leaves.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csetjmp>
@@ -14,6 +15,7 @@
 #include <jpeglib.h>
 
 #include "image/jpeg_codec.h"
+#include "io/files.h"
 
 namespace mpo {
 
@@ -121,8 +123,15 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
                  int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
   const std::string path = to_utf8(file_name);
   if (path.empty() || pixels == nullptr) return 0;
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return 0;
+  // Never through a link or into a special file standing at the name.
+  const int fd = create_own_file(path, O_WRONLY);
+  if (fd < 0) return 0;
+  FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) {
+    ::close(fd);
+    ::unlink(path.c_str());
+    return 0;
+  }
 
   const int level = quality_level < 0 ? 0 : quality_level > 10 ? 10 : quality_level;
   const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};

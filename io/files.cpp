@@ -79,6 +79,32 @@ T* lookup(const std::vector<std::unique_ptr<T>>& table, int slot) {
 
 }  // namespace
 
+int create_own_file(const std::string& path, int access) {
+  if (path.empty()) return -1;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0) {
+    const bool link = S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1);
+    if (link && ::unlink(path.c_str()) != 0) return -1;
+    if (!link && !S_ISREG(st.st_mode)) {
+      errno = EEXIST;
+      return -1;
+    }
+  }
+  // O_NOFOLLOW and O_NONBLOCK keep a link or FIFO that appears meanwhile from
+  // redirecting or blocking the open; only a regular file is kept.
+  const int fd = ::open(path.c_str(), access | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        0666);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EEXIST;
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 // One open file and its buffer. In read state buffer[cursor, filled) is
 // read-ahead not yet handed out, so the descriptor's offset lies that many
 // bytes beyond the logical position. In write state buffer[0, pending) is
@@ -273,8 +299,9 @@ bool FileService::claim_listing_slot(int slot) { return claim(listings_, slot); 
 int FileService::create_file(int slot, const Text& name) {
   if (!claim_file_slot(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int fd = create_own_file(path, O_RDWR);
+  // A file its owner may write but not read is still overwritten.
+  if (fd < 0 && errno == EACCES) fd = create_own_file(path, O_WRONLY);
   if (fd < 0) return 0;
   files_[static_cast<size_t>(slot)] = std::make_unique<OpenFile>(fd, false);
   return 1;

@@ -6,11 +6,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "io/text.h"
 
 namespace mpo {
+
+// Opens `path` for writing (`access` O_WRONLY or O_RDWR) as a regular file
+// of its own, created or truncated. A symbolic link or a second hard link
+// standing at that name is removed first and replaced by a new file, so the
+// write never reaches another file; a directory, FIFO, socket or device
+// there is refused and never opened for writing. The descriptor (close on
+// exec), or -1.
+int create_own_file(const std::string& path, int access);
 
 class FileService {
  public:
@@ -28,8 +37,9 @@ class FileService {
   FileService(const FileService&) = delete;
   FileService& operator=(const FileService&) = delete;
 
-  // Creates or truncates `name` for reading and writing. Nonzero on success;
-  // on failure the slot is empty.
+  // Creates or truncates `name` for reading and writing (create_own_file:
+  // never through a link, never a special file). Nonzero on success; on
+  // failure the slot is empty.
   int create_file(int slot, const Text& name);
   // Opens an existing file read-only. Nonzero on success.
   int open_file(int slot, const Text& name);
