@@ -18,7 +18,10 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   result.output_failed = !split.left_written || !split.right_written;
   ui_.keep_painted();
 
-  decode_halves(images_, split.left_name, split.right_name, halves_);
+  // Only halves written for this entry are decoded: a file left at that name
+  // by an earlier run (or anything else standing there) is not this MPO's.
+  decode_halves(images_, split.left_written ? split.left_name : Text(),
+                split.right_written ? split.right_name : Text(), halves_);
   ui_.keep_painted();
   if (flags.exif) flags.sbs = 1;
 
