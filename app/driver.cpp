@@ -1,6 +1,9 @@
 #include "app/driver.h"
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +55,23 @@ std::vector<Entry> read_entries(FileService& files, bool list_open) {
     if (!list_open) break;
   }
   return entries;
+}
+
+// Every entry allocates the same large blocks again: the file bytes, the
+// decoded halves, the composites. By default the allocator hands blocks
+// of this size back to the system when they are freed, and the next entry
+// pays a page fault for every 4 KiB of them, which costs more than the copies
+// into them. Kept in the heap up to the largest size the allocator allows
+// (the grids and the side-by-side image are larger; composites.cpp keeps
+// those itself), they are reused as they are.
+void keep_large_blocks_in_heap() {
+#if defined(__GLIBC__) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
+  static std::once_flag once;
+  std::call_once(once, [] {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  });
+#endif
 }
 
 void pause(int ms) {
@@ -135,6 +155,7 @@ void run_parallel(Ui& ui, const RunConfig& config, const std::vector<Entry>& ent
 
 RunResult run_program(FileService& files, ImageService& images, Ui& ui, const RunConfig& config) {
   RunResult result;
+  keep_large_blocks_in_heap();
   ui.load_ui_fonts();
   register_jpeg_decoder(images);
   register_jpeg_encoder(images);
