@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,6 +43,34 @@ std::string clock_text(double seconds) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
   return buf;
+}
+
+// Columns of the terminal: $COLUMNS when set, else the size of the terminal
+// on the error stream; 0 when unknown.
+int terminal_columns() {
+  if (const char* env = std::getenv("COLUMNS")) {
+    const int n = std::atoi(env);
+    if (n > 0) return n;
+  }
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 0;
+}
+
+// The last `columns` characters of a UTF-8 text, led by "…" when cut.
+std::string tail_to_fit(const std::string& text, int columns) {
+  auto is_lead = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+  int count = 0;
+  for (char c : text) count += is_lead(c);
+  if (count <= columns) return text;
+  if (columns <= 0) return {};
+  int skip = count - (columns - 1);
+  size_t i = 0;
+  while (i < text.size() && (skip > 0 || !is_lead(text[i]))) {
+    if (is_lead(text[i])) --skip;
+    ++i;
+  }
+  return "\u2026" + text.substr(i);
 }
 
 int usage_error(std::ostream& err, const std::string& message) {
@@ -98,8 +127,15 @@ void CliUi::entry_done(int done, int total, const Text& base_path) {
     return;
   }
   const double rest = done > 0 ? elapsed / done * (total - done) : 0;
-  err_ << "\r\x1b[K[" << done << "/" << total << "] " << clock_text(elapsed) << ", Rest ~"
-       << clock_text(rest) << "  " << to_utf8(base_path);
+  const std::string head = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
+                           clock_text(elapsed) + ", Rest ~" + clock_text(rest) + "  ";
+  std::string path = to_utf8(base_path);
+  // A line longer than the terminal wraps, and the next update would then
+  // only clear its last part: the path gives way from the left. One column
+  // stays free so that the cursor never wraps either.
+  const int columns = terminal_columns();
+  if (columns > 0) path = tail_to_fit(path, columns - 1 - static_cast<int>(head.size()));
+  err_ << "\r\x1b[K" << head << path;
   err_.flush();
   progress_open_ = true;
   if (done == total) end_progress_line();
