@@ -1,0 +1,173 @@
+// The pixel work of one entry (grid fill and the three composites' passes)
+// beside the codec work it sits between (decode of both halves, encode of
+// the three composites), on camera-sized halves of 3648 x 2736.
+//
+// Prints the usual table, then the medians and the ratio pixel / codec.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "app/composites.h"
+#include "app/ui.h"
+#include "image/image_service.h"
+#include "image/jpeg_codec.h"
+#include "io/text.h"
+#include "tools/mpogen/mpogen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace mpo;
+
+constexpr int kWidth = 3648;
+constexpr int kHeight = 2736;
+constexpr int kQuality = 92;  // about 3.3 MB per half, as the camera writes them
+
+// Accepts every picture and writes nothing: with it, build_composites does
+// its pixel work only.
+int32_t encode_nothing(const Text&, const uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t,
+                       int32_t) {
+  return 1;
+}
+
+class SilentUi : public Ui {
+ public:
+  std::optional<OptionFlags> run_options_window() override { return OptionFlags{}; }
+  void show_message(const Text&, const Text&) override { std::abort(); }
+  Text choose_file_to_open(const Text&, const Text&, const Text&, int) override { return {}; }
+  void show_progress_window(const Text&) override {}
+};
+
+// One generated MPO split into its halves on disk, decoded into slots 3 and
+// 4 and the grids; the composites drawn into a second service whose encoder
+// writes nothing. Every benchmark repeats one step of an entry in the state
+// a batch is in from its second entry on (same picture size throughout).
+struct Scene {
+  fs::path dir;
+  Text left, right, base;
+  ImageService images;
+  ImageService canvas;
+  SilentUi ui;
+  Halves halves;
+  const OptionFlags three{1, 1, 1, 0};
+
+  Scene() {
+    std::string pattern = (fs::temp_directory_path() / "mpo-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    dir = pattern;
+    mpogen::Options o;
+    o.width = kWidth, o.height = kHeight, o.quality = kQuality, o.seed = 1;
+    const mpogen::Mpo mpo = mpogen::make_mpo(o);
+    const auto cut = mpo.bytes.begin() + static_cast<std::ptrdiff_t>(mpo.separator);
+    if (!mpogen::write_file((dir / "a_L.jpg").string(), mpogen::Bytes(mpo.bytes.begin(), cut)) ||
+        !mpogen::write_file((dir / "a_R.jpg").string(), mpogen::Bytes(cut, mpo.bytes.end())))
+      std::abort();
+    left = from_utf8((dir / "a_L.jpg").string());
+    right = from_utf8((dir / "a_R.jpg").string());
+    base = from_utf8((dir / "a").string());
+    register_jpeg_decoder(images);
+    register_jpeg_encoder(images);
+    canvas.register_encoder(EncoderDescriptor{kJpegEncoderId, encode_nothing, nullptr});
+    decode_halves(images, left, right, halves);
+    if (!halves.usable) std::abort();
+    build_composites(canvas, ui, base, three, halves);
+    // The real composites, for the encoder benchmark.
+    build_composites(images, ui, base, three, halves);
+  }
+  ~Scene() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+};
+
+Scene& scene() {
+  static Scene s;
+  return s;
+}
+
+void DecodeBothHalves(benchmark::State& state) {
+  Scene& s = scene();
+  ImageService images;  // its own slots: the scene's stay as they are
+  register_jpeg_decoder(images);
+  for (auto _ : state) {
+    if (!images.load_image(kLeftSlot, s.left) || !images.load_image(kRightSlot, s.right))
+      state.SkipWithError("decode failed");
+  }
+}
+
+void EncodeThreeComposites(benchmark::State& state) {
+  Scene& s = scene();
+  for (auto _ : state) {
+    if (!s.images.save_image(kSbsSlot, s.base + u"_sbs.jpg", kJpegEncoderId) ||
+        !s.images.save_image(kSbshSlot, s.base + u"_sbsh.jpg", kJpegEncoderId) ||
+        !s.images.save_image(kOuhSlot, s.base + u"_ouh.jpg", kJpegEncoderId))
+      state.SkipWithError("encode failed");
+  }
+}
+
+// Both decoded halves copied into their grids, as decode_halves does.
+void GridFill(benchmark::State& state) {
+  Scene& s = scene();
+  const PixelView l = s.images.view(kLeftSlot), r = s.images.view(kRightSlot);
+  for (auto _ : state) {
+    fill_grid(s.halves.left, l, kWidth, kHeight);
+    fill_grid(s.halves.right, r, kWidth, kHeight);
+    benchmark::DoNotOptimize(s.halves.left.data());
+  }
+}
+
+// The three composites drawn from the grids (saving costs nothing here).
+void CompositePasses(benchmark::State& state) {
+  Scene& s = scene();
+  for (auto _ : state) {
+    const CompositeOutcome out = build_composites(s.canvas, s.ui, s.base, s.three, s.halves);
+    if (out.any_failed) state.SkipWithError("composites failed");
+    benchmark::DoNotOptimize(s.canvas.view(kOuhSlot).pixels);
+  }
+}
+
+void configure(benchmark::internal::Benchmark* b) {
+  b->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(5);
+}
+BENCHMARK(DecodeBothHalves)->Apply(configure);
+BENCHMARK(EncodeThreeComposites)->Apply(configure);
+BENCHMARK(GridFill)->Apply(configure);
+BENCHMARK(CompositePasses)->Apply(configure);
+
+// The console table as usual, and the median of every benchmark noted.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> median_ms;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        median_ms[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto& m = reporter.median_ms;
+  if (m.count("DecodeBothHalves") && m.count("EncodeThreeComposites") && m.count("GridFill") &&
+      m.count("CompositePasses")) {
+    const double codec = m["DecodeBothHalves"] + m["EncodeThreeComposites"];
+    const double pixel = m["GridFill"] + m["CompositePasses"];
+    std::printf("\ncodec (decode 2 halves + encode 3 composites): %8.1f ms\n", codec);
+    std::printf("pixel work (grid fill + composite passes):     %8.1f ms\n", pixel);
+    std::printf("pixel / codec:                                 %8.2f\n", pixel / codec);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
