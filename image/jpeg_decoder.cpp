@@ -23,9 +23,15 @@ struct ErrorBlock {
   jmp_buf resume;
 };
 
+// A progressive stream may repeat its scans without end, and every scan
+// costs a pass over all coefficients of the image: a few kilobytes could
+// keep the batch busy for hours. Real files have a dozen scans at most.
+constexpr int kMaxScans = 500;
+
 struct DecoderState {
   jpeg_decompress_struct decompressor;
   ErrorBlock error;
+  jpeg_progress_mgr progress;
   bool created;
   bool started;
   // Output is already B, G, R: rows are decoded straight into the buffer.
@@ -40,6 +46,12 @@ struct DecoderState {
 }
 
 void stay_silent(j_common_ptr) {}
+
+// libjpeg calls this while it reads the scans; too many end the decode as
+// an error would.
+void limit_scans(j_common_ptr common) {
+  if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans) jump_back(common);
+}
 
 void destroy_state(void* raw) {
   auto* state = static_cast<DecoderState*>(raw);
@@ -59,8 +71,14 @@ int start(DecoderState* state, const uint8_t* data, int32_t size) {
 
   jpeg_create_decompress(cinfo);
   state->created = true;
+  state->progress.progress_monitor = limit_scans;
+  cinfo->progress = &state->progress;
   jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return 0;
+  // Refused here, before libjpeg allocates for it: a frame the image record
+  // cannot hold (a multi-scan stream would get its whole coefficient buffer,
+  // gigabytes for a crafted header of a few bytes).
+  if (cinfo->image_width > kMaxImageSide || cinfo->image_height > kMaxImageSide) return 0;
   // Whatever precision the installed libjpeg could handle, the buffer takes
   // 8-bit samples only.
   if (cinfo->data_precision != 8) return 0;
