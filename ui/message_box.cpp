@@ -35,11 +35,9 @@ void show_message_box(wxWindow* owner, const wxString& title, const wxString& te
   column->Add(ok, wxSizerFlags().Right().Border(wxLEFT | wxRIGHT | wxBOTTOM, 12));
   box.SetSizerAndFit(column);
   box.SetEscapeId(wxID_OK);
-  if (owner != nullptr) {
-    box.CentreOnParent();
-  } else {
-    box.CentreOnScreen();
-  }
+  // Centred on the screen, not on the owner: the owner is usually the
+  // progress window, whose last path stays readable.
+  box.CentreOnScreen();
   ok->SetFocus();
   box.ShowModal();
 }
