@@ -137,11 +137,13 @@ int main(int argc, char** argv) {
               mib(double(largest_file)), mib(slots), mib(grids), mib(entry));
   std::printf("peak resident:         %.1f MiB = %.1f MiB per worker, %+.1f %% against the accounting\n",
               mib(peak), mib(peak / jobs), 100.0 * (peak / jobs / entry - 1.0));
-  std::printf("peak after the first %d entr%s: %.1f MiB; growth after it: %+.1f MiB peak, "
-              "%+.1f MiB resident\n",
+  std::printf("peak after the first %d entr%s: %.1f MiB; the peak grew by %+.1f MiB after it\n",
               jobs, jobs == 1 ? "y" : "ies", mib(ui.peak_after_first_round),
-              mib(peak - ui.peak_after_first_round),
-              ui.most_resident_later > 0 ? mib(ui.most_resident_later - ui.resident_after_first_round)
-                                         : 0.0);
+              mib(peak - ui.peak_after_first_round));
+  // With several workers the last entries end as workers finish and free
+  // their slots: resident memory then falls, which says nothing.
+  if (jobs == 1 && ui.most_resident_later > 0)
+    std::printf("resident after the first entry %.1f MiB, most resident later %.1f MiB\n",
+                mib(ui.resident_after_first_round), mib(ui.most_resident_later));
   return 0;
 }
