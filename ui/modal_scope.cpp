@@ -8,7 +8,7 @@ namespace {
 
 wxTopLevelWindow* foreground_window() {
   for (wxWindow* window : wxTopLevelWindows) {
-    auto* top = wxDynamicCast(window, wxTopLevelWindow);
+    auto* top = dynamic_cast<wxTopLevelWindow*>(window);
     if (top != nullptr && top->IsShown() && top->IsActive()) return top;
   }
   return nullptr;
@@ -18,7 +18,7 @@ wxTopLevelWindow* foreground_window() {
 
 ModalScope::ModalScope() : owner_(foreground_window()) {
   for (wxWindow* window : wxTopLevelWindows) {
-    auto* top = wxDynamicCast(window, wxTopLevelWindow);
+    auto* top = dynamic_cast<wxTopLevelWindow*>(window);
     if (top == nullptr || !top->IsShown()) continue;
     Mark mark;
     mark.window = top;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+static_assert(sizeof(wchar_t) == 4, "wchar_t holds whole code points");
+
 namespace mpo {
 
 wxString to_wx(const Text& text) {

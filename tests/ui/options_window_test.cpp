@@ -41,7 +41,7 @@ const std::array<Expected, 6> kControls = {{
 wxWindow* control(wxWindow* frame, int id) { return wxWindow::FindWindowById(id, frame); }
 
 bool is_checked(wxWindow* frame, int box) {
-  auto* check = wxDynamicCast(control(frame, kOptionsBox1 + box - 1), wxCheckBox);
+  auto* check = dynamic_cast<wxCheckBox*>(control(frame, kOptionsBox1 + box - 1));
   return check != nullptr && check->IsChecked();
 }
 

@@ -22,7 +22,7 @@ namespace {
 using namespace mpo::test;
 
 wxStaticText* text_of(wxWindow* window, int id) {
-  return wxDynamicCast(wxWindow::FindWindowById(id, window), wxStaticText);
+  return dynamic_cast<wxStaticText*>(wxWindow::FindWindowById(id, window));
 }
 
 // keep_painted for about `time`, without any other event handling.

@@ -64,7 +64,7 @@ class Script : public wxTimer {
 inline std::vector<wxTopLevelWindow*> top_levels_titled(const wxString& title) {
   std::vector<wxTopLevelWindow*> found;
   for (wxWindow* window : wxTopLevelWindows) {
-    auto* top = wxDynamicCast(window, wxTopLevelWindow);
+    auto* top = dynamic_cast<wxTopLevelWindow*>(window);
     if (top != nullptr && top->IsShown() && top->GetTitle() == title) found.push_back(top);
   }
   return found;
