@@ -146,8 +146,8 @@ inline uint64_t header_pixels(const uint8_t* data, size_t size) {
   return pixels;
 }
 
-inline bool small_enough(const uint8_t* data, size_t size) {
-  return header_pixels(data, size) <= kMaxFuzzPixels;
+inline bool small_enough(const uint8_t* data, size_t size, uint64_t limit = kMaxFuzzPixels) {
+  return header_pixels(data, size) <= limit;
 }
 
 }  // namespace fuzz
