@@ -112,6 +112,21 @@ TEST(FileSystem, UnreadableSubfolderIsPassedOverAndTheRestConverts) {
   expect_empty(scene.tmp());
 }
 
+// The MPOs in a folder that cannot be listed are not converted; the user
+// should learn that from more than their missing outputs.
+TEST(FileSystem, DISABLED_UnreadableSubfolderIsReported) {
+  Scene scene;
+  if (!permissions_hold(scene)) GTEST_SKIP() << "permission bits do not hold here";
+  write_bytes(scene.tree() / "a.mpo", generated(3));
+  write_bytes(scene.tree() / "locked" / "b.mpo", generated(4));
+  fs::permissions(scene.tree() / "locked", fs::perms::none);
+  CliRun run;
+  run.without_permission_override = true;
+  const CliResult r = convert(scene, {}, run);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find((scene.tree() / "locked").string()), std::string::npos) << r.err;
+}
+
 TEST(FileSystem, FolderLinkLoopsEndAndEachMpoConvertsOnce) {
   Scene scene;
   write_bytes(scene.tree() / "a.mpo", generated(6));
@@ -213,6 +228,20 @@ TEST(FileSystem, NamesOutsideAsciiAndOutsideUtf8Convert) {
   const Bytes software(text.begin(), text.end());
   EXPECT_NE(std::search(exif.begin(), exif.end(), software.begin(), software.end()), exif.end());
   expect_empty(scene.tmp());
+}
+
+// A name of 247 + 4 bytes: "_sbs.jpg" and "_ouh.jpg" still fit into the
+// 255 bytes of a file name, "_sbsh.jpg" and "_EXIF.jpg" do not.
+TEST(FileSystem, OutputNamesTooLongForTheFileSystemAreReported) {
+  Scene scene;
+  const fs::path mpo = scene.tree() / (std::string(247, 'n') + ".mpo");
+  write_bytes(mpo, generated(33));
+  const auto before = mpos_below(scene.tree());
+  const CliResult r = convert(scene, {"--all"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto found = check_tree(scene.tree(), before);
+  EXPECT_EQ(found.at(mpo), (std::set<std::string>{"_L.jpg", "_R.jpg", "_sbs.jpg", "_ouh.jpg"}));
+  expect_each_missing_composite_reported(r, before, found);
 }
 
 TEST(FileSystem, NameWithLineBreaksIsReportedAndTheOthersConvert) {
