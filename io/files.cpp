@@ -310,12 +310,15 @@ int FileService::create_file(int slot, const Text& name) {
 int FileService::open_file(int slot, const Text& name) {
   if (!claim_file_slot(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
-  // O_NONBLOCK keeps a FIFO without a writer from hanging the open; it is
-  // cleared again so that reads behave normally.
+  // Only regular files: reading a FIFO or a terminal blocks for as long as
+  // its other end likes, and opening some devices acts on the device. Such
+  // names are not opened at all; O_NONBLOCK keeps one that appears meanwhile
+  // from hanging the open (it is cleared again for normal reads).
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return 0;
   }

@@ -41,7 +41,8 @@ class FileService {
   // never through a link, never a special file). Nonzero on success; on
   // failure the slot is empty.
   int create_file(int slot, const Text& name);
-  // Opens an existing file read-only. Nonzero on success.
+  // Opens an existing regular file read-only (a directory, FIFO, device or
+  // socket is refused without being opened). Nonzero on success.
   int open_file(int slot, const Text& name);
   // Writes the buffer out and closes the file; an empty slot is ignored.
   // Returns 1 when every byte written to the file since it was opened
