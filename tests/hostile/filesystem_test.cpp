@@ -259,6 +259,39 @@ TEST(FileSystem, NameWithLineBreaksIsReportedAndTheOthersConvert) {
   expect_empty(scene.cwd());
 }
 
+// An MPO name that is a FIFO with a writer that never writes, or the
+// terminal's device node (as a crafted archive can hold): reading either
+// would wait for ever. They are not opened, and stop as "no image file".
+TEST(FileSystem, MposThatAreFifosOrDevicesAreRefusedWithoutBlocking) {
+  Scene scene;
+  const fs::path t = scene.tree();
+  write_bytes(t / "good.mpo", generated(34));
+  ASSERT_EQ(mkfifo((t / "fifo.mpo").c_str(), 0644), 0);
+  const int writer = open((t / "fifo.mpo").c_str(), O_RDWR | O_CLOEXEC);  // stays silent
+  ASSERT_GE(writer, 0);
+  const bool device = mknod((t / "tty.mpo").c_str(), S_IFCHR | 0644, makedev(5, 0)) == 0;
+  const auto before = mpos_below(t);
+
+  CliRun run;
+  run.with_terminal = true;
+  run.timeout_seconds = 20;
+  const CliResult r = convert(scene, {"--all", "--keep-going"}, run);
+  close(writer);
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto entries = r.by_entry();
+  std::vector<std::string> special = {"fifo"};
+  if (device) special.push_back("tty");
+  for (const std::string& name : special) {
+    const std::string mpo = (t / (name + ".mpo")).string();
+    ASSERT_EQ(entries.count(base_of(mpo)), 1u) << r.err;
+    EXPECT_EQ(entries.at(base_of(mpo)),
+              (std::vector<std::string>{"Fehler: keine Bilddatei", mpo}));
+  }
+  const auto found = check_tree(t, before);
+  EXPECT_EQ(found.at(t / "good.mpo").size(), 6u);
+  EXPECT_EQ(found.size(), 1u);
+}
+
 // Halves small enough to be written, composites (of higher quality and
 // double width) too large: some outputs fail at the limit.
 std::map<fs::path, Bytes> low_quality_tree(const Scene& scene, int count) {

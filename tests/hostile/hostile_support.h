@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -255,6 +256,7 @@ struct CliRun {
   const Scene* scene = nullptr;  // TMPDIR = scene->tmp(), cwd = scene->cwd()
   long long file_size_limit = -1;   // RLIMIT_FSIZE, with SIGXFSZ ignored
   bool without_permission_override = false;  // root loses CAP_DAC_*
+  bool with_terminal = false;  // a pseudo-terminal as controlling terminal
   int timeout_seconds = 60;
 };
 
@@ -312,10 +314,20 @@ inline CliResult run_cli(const CliRun& run) {
   argv.push_back(nullptr);
   const std::string cwd = run.scene->cwd().string();
 
+  // The terminal's master side stays open here for the whole run, so that
+  // the child's terminal neither hangs up nor ever gets input.
+  int master = -1;
+  std::string terminal;
+  if (run.with_terminal) {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+    terminal = ptsname(master);
+  }
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return result;
   const pid_t pid = fork();
   if (pid == 0) {
+    if (!terminal.empty() && (setsid() < 0 || open(terminal.c_str(), O_RDWR) < 0)) _exit(125);
     dup2(pipe_fds[1], 2);
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
@@ -351,6 +363,7 @@ inline CliResult run_cli(const CliRun& run) {
   close(pipe_fds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (master >= 0) close(master);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
