@@ -5,10 +5,13 @@
 namespace mpo {
 
 void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
-                    const Text& extension_filter, int depth) {
+                    const Text& extension_filter, int depth, std::vector<Text>* unreadable) {
   Text dir = directory;
   if (dir.empty() || dir.back() != u'/') dir += u'/';
-  if (!files.examine_directory(depth, dir, u"*.*")) return;
+  if (!files.examine_directory(depth, dir, u"*.*")) {
+    if (unreadable) unreadable->push_back(dir);
+    return;
+  }
 
   const Text any = u"*";
   while (files.next_directory_entry(depth)) {
@@ -27,7 +30,8 @@ void list_mpo_files(FileService& files, const Text& directory, const Text& name_
     } else if (type == FileService::kDirectory) {
       const Text name = files.directory_entry_name(depth);
       if (name == u"." || name == u"..") continue;
-      list_mpo_files(files, dir + name + u"/", name_filter, extension_filter, depth + 1);
+      list_mpo_files(files, dir + name + u"/", name_filter, extension_filter, depth + 1,
+                     unreadable);
     }
   }
 }

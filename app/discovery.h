@@ -2,6 +2,8 @@
 // file (two lines per file: full path, lower-case base name).
 #pragma once
 
+#include <vector>
+
 #include "io/files.h"
 #include "io/text.h"
 
@@ -14,8 +16,10 @@ constexpr int kListSlot = 0;
 // `depth` for this level, and writes every file whose lower-case extension
 // equals `extension_filter` (or "*") and whose lower-case base name equals
 // `name_filter` (or "*") to the list file. Links to directories are not
-// entered. Failures are silent.
+// entered. A directory that cannot be listed contributes nothing; it is
+// added to `unreadable` when that is given.
 void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
-                    const Text& extension_filter, int depth);
+                    const Text& extension_filter, int depth,
+                    std::vector<Text>* unreadable = nullptr);
 
 }  // namespace mpo

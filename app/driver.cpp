@@ -6,7 +6,9 @@
 #endif
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -74,8 +76,13 @@ void keep_large_blocks_in_heap() {
 #endif
 }
 
-void pause(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+// Sleeps in short slices so that the progress window stays painted.
+void pause(Ui& ui, int ms) {
+  constexpr int kSlice = 20;
+  for (int left = ms; left > 0; left -= kSlice) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSlice)));
+    ui.keep_painted();
+  }
 }
 
 // Collects what a parallel worker would show, so that the batch's own Ui
@@ -105,7 +112,7 @@ void run_serial(FileService& files, ImageService& images, Ui& ui, const RunConfi
       if (!config.keep_going) return;
       continue;
     }
-    pause(config.pause_ms);
+    pause(ui, config.pause_ms);
   }
 }
 
@@ -117,6 +124,20 @@ void run_parallel(Ui& ui, const RunConfig& config, const std::vector<Entry>& ent
   std::mutex mutex;  // guards ui and result
   int done = 0;
 
+  // Entries whose outputs share names (a.mpo and a.MPO) form one group and
+  // run one after another in list order on one worker, as in a serial run;
+  // groups are handed out in the order of their first entry.
+  std::vector<std::vector<size_t>> groups;
+  {
+    std::map<Text, size_t> group_of;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const auto [it, added] = group_of.emplace(base_path_of(entries[i].mpo_path), groups.size());
+      if (added) groups.emplace_back();
+      groups[it->second].push_back(i);
+    }
+  }
+  const int group_count = static_cast<int>(groups.size());
+
   auto worker = [&] {
     FileService files;
     ImageService images;
@@ -126,25 +147,28 @@ void run_parallel(Ui& ui, const RunConfig& config, const std::vector<Entry>& ent
     EntryProcessor processor(files, images, collected);
     OptionFlags own = flags;
     while (!halt.load()) {
-      const int i = next.fetch_add(1);
-      if (i >= total) break;
-      {
+      const int g = next.fetch_add(1);
+      if (g >= group_count) break;
+      for (const size_t i : groups[static_cast<size_t>(g)]) {
+        if (halt.load()) break;
+        {
+          std::lock_guard lock(mutex);
+          ++result.entries;
+        }
+        const EntryResult r = processor.process(entries[i], own);
         std::lock_guard lock(mutex);
-        ++result.entries;
-      }
-      const EntryResult r = processor.process(entries[static_cast<size_t>(i)], own);
-      std::lock_guard lock(mutex);
-      for (const auto& [title, text] : collected.messages) ui.show_message(title, text);
-      collected.messages.clear();
-      result.output_failed = result.output_failed || r.output_failed;
-      ui.entry_done(++done, total, base_path_of(entries[static_cast<size_t>(i)].mpo_path));
-      if (r.stop != StopReason::none) {
-        result.stopped = true;
-        if (!config.keep_going) halt = true;
+        for (const auto& [title, text] : collected.messages) ui.show_message(title, text);
+        collected.messages.clear();
+        result.output_failed = result.output_failed || r.output_failed;
+        ui.entry_done(++done, total, base_path_of(entries[i].mpo_path));
+        if (r.stop != StopReason::none) {
+          result.stopped = true;
+          if (!config.keep_going) halt = true;
+        }
       }
     }
   };
-  const int jobs = std::min(config.jobs, total);
+  const int jobs = std::min(config.jobs, group_count);
   std::vector<std::thread> threads;
   threads.reserve(static_cast<size_t>(jobs));
   for (int j = 0; j < jobs; ++j) threads.emplace_back(worker);
@@ -191,8 +215,21 @@ RunResult run_program(FileService& files, ImageService& images, Ui& ui, const Ru
     result.stopped = true;
     return result;
   }
-  list_mpo_files(files, directory, u"*", u"mpo", 0);
-  files.close_file(kListSlot);
+  std::vector<Text> unreadable;
+  list_mpo_files(files, directory, u"*", u"mpo", 0, &unreadable);
+  // A list that lost lines on a full disk would leave MPOs unconverted
+  // without a word.
+  if (!files.close_file(kListSlot)) {
+    ui.show_message(u"Fehler", u"Die Liste der MPO-Dateien konnte nicht angelegt werden\r" +
+                                   absolute(config.list_file));
+    FileService::remove_file(config.list_file);
+    result.stopped = true;
+    return result;
+  }
+  for (const Text& folder : unreadable) {
+    ui.show_message(u"Fehlerinfo", u"Der Ordner konnte nicht gelesen werden\r" + folder);
+    result.output_failed = true;
+  }
   const bool list_open = files.open_file(kListSlot, config.list_file) != 0;
   if (list_open && config.remove_list_early) FileService::remove_file(config.list_file);
   const std::vector<Entry> entries = read_entries(files, list_open);

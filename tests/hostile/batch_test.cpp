@@ -121,7 +121,7 @@ TEST(Batch, TwoHundredMposOneInTenDamagedKeepGoing) {
 // a.mpo and a.MPO share their output names. Run serially the later entry
 // simply overwrites the earlier one's files; two workers must give the same
 // bytes, not write the same files at once or read each other's halves.
-TEST(Batch, DISABLED_SameOutputNamesOnTwoWorkersGiveTheSerialResult) {
+TEST(Batch, SameOutputNamesOnTwoWorkersGiveTheSerialResult) {
   Scene scene;
   write_bytes(scene.tree() / "a.mpo", generated(70, 320, 240));
   write_bytes(scene.tree() / "a.MPO", generated(71, 320, 240));

@@ -114,7 +114,7 @@ TEST(FileSystem, UnreadableSubfolderIsPassedOverAndTheRestConverts) {
 
 // The MPOs in a folder that cannot be listed are not converted; the user
 // should learn that from more than their missing outputs.
-TEST(FileSystem, DISABLED_UnreadableSubfolderIsReported) {
+TEST(FileSystem, UnreadableSubfolderIsReported) {
   Scene scene;
   if (!permissions_hold(scene)) GTEST_SKIP() << "permission bits do not hold here";
   write_bytes(scene.tree() / "a.mpo", generated(3));
@@ -338,7 +338,7 @@ TEST(FileSystem, FullDiskLeavesNoPartialOutputAndReportsEachFailure) {
 
 // A list file that cannot be written completely must not pass for a
 // complete one: the MPOs it lost would go unconverted without a word.
-TEST(FileSystem, DISABLED_ListFileOnFullDiskIsReported) {
+TEST(FileSystem, ListFileOnFullDiskIsReported) {
   Scene scene;
   Tmpfs disk(scene.tmp(), "4k");
   if (!disk) GTEST_SKIP() << "cannot mount a small tmpfs here";
