@@ -53,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t w = images.get_image_width(3);
   const int64_t h = images.get_image_height(3);
   FUZZ_CHECK(w >= 1 && h >= 1 && w <= mpo::kMaxImageSide && h <= mpo::kMaxImageSide);
-  // Corner pixels through the drawing context stay inside the image.
+  // The corners through the drawing context: the sanitizer sees any read
+  // outside the pixel buffer the slot claims to have.
   FUZZ_CHECK(images.begin_drawing(3) != 0);
-  const int64_t corner = images.read_pixel(w - 1, h - 1) ^ images.read_pixel(0, 0);
-  (void)corner;
+  FUZZ_CHECK(images.read_pixel(w - 1, h - 1) >= 0 && images.read_pixel(0, 0) >= 0);
   images.end_drawing();
 
   // What was decoded can be saved, and the saved file decodes to the same size.

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,8 @@ using Bytes = std::vector<uint8_t>;
     if (!(cond)) ::fuzz::fail(#cond); \
   } while (0)
 
-// A folder of this process only, in memory where the machine has it; it is
-// removed at exit together with whatever a crashed run left in it.
+// A folder of this process only, in memory where the machine has it,
+// removed when the fuzzer exits normally.
 inline const std::string& scratch() {
   static const std::string dir = [] {
     const char* bases[] = {"/dev/shm", std::getenv("TMPDIR"), "/tmp"};
@@ -47,8 +48,8 @@ inline const std::string& scratch() {
   }();
   static const struct Cleanup {
     ~Cleanup() {
-      const std::string cmd = "rm -rf '" + dir + "'";
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
     }
   } cleanup;
   (void)cleanup;
