@@ -34,7 +34,7 @@ void put_text(const std::string& target, const std::string& name, const std::str
   put(target, name, Bytes(text.begin(), text.end()));
 }
 
-struct JpegSpec {
+struct JpegRecipe {
   int width = 24;
   int height = 16;
   int components = 3;
@@ -49,7 +49,7 @@ struct JpegSpec {
 
 // libjpeg's default error manager exits the tool on an error, which is
 // what a seed tool should do.
-Bytes encode(const JpegSpec& s) {
+Bytes encode(const JpegRecipe& s) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -172,55 +172,55 @@ int main(int argc, char** argv) {
   const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
   struct Named {
     const char* name;
-    JpegSpec spec;
+    JpegRecipe recipe;
   };
   std::vector<Named> streams;
   streams.push_back({"baseline.jpg", {}});
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.components = 1, s.in_space = JCS_GRAYSCALE;
     streams.push_back({"grey.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.progressive = true;
     streams.push_back({"progressive.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.arithmetic = true;
     streams.push_back({"arithmetic.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.restart_rows = 1, s.full_chroma = true, s.width = 17, s.height = 9;
     streams.push_back({"restart_444_odd.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.components = 4, s.in_space = JCS_CMYK;
     streams.push_back({"cmyk.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.components = 4, s.in_space = JCS_CMYK, s.jpeg_space = JCS_YCCK;
     streams.push_back({"ycck.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.components = 2, s.in_space = JCS_UNKNOWN;
     streams.push_back({"two_components.jpg", s});
   }
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.width = 1, s.height = 1;
     streams.push_back({"one_pixel.jpg", s});
   }
-  for (const Named& n : streams) put("decode_fuzz", n.name, encode(n.spec));
+  for (const Named& n : streams) put("decode_fuzz", n.name, encode(n.recipe));
 
   // Whole MPOs built from such halves, each half with an Exif APP1 first.
   {
-    JpegSpec s;
+    JpegRecipe s;
     s.app1 = &app1;
     const Bytes plain = encode(s);
     s.progressive = true;

@@ -39,7 +39,7 @@ Bytes damaged(int k, uint32_t seed, const Damage*& kind) {
     case 4: return generated(seed, 96, 64, mpogen::Variant::second_jfif);
     case 5: return Bytes(6000, 0);
     case 6: {
-      JpegSpec two;
+      JpegRecipe two;
       two.components = 2, two.in_space = JCS_UNKNOWN;
       return mpo_of(two, two);
     }

@@ -88,19 +88,19 @@ std::vector<Case> cases() {
     c.push_back({"exif_without_its_start_of_image", b, "", {}});
   }
 
-  JpegSpec plain;
+  JpegRecipe plain;
   {
-    JpegSpec two = plain;
+    JpegRecipe two = plain;
     two.components = 2, two.in_space = JCS_UNKNOWN;
     c.push_back({"two_components", mpo_of(two, two), "", kAllFailed});
   }
   {
-    JpegSpec cmyk = plain;
+    JpegRecipe cmyk = plain;
     cmyk.components = 4, cmyk.in_space = JCS_CMYK;
     c.push_back({"cmyk", mpo_of(cmyk, cmyk), "", {}});
   }
   {
-    JpegSpec progressive = plain;
+    JpegRecipe progressive = plain;
     progressive.progressive = true;
     c.push_back({"progressive", mpo_of(progressive, progressive), "", {}});
   }
@@ -112,7 +112,7 @@ std::vector<Case> cases() {
   // Halves above 16383 pixels: the side-by-side image would be wider than an
   // image record holds; the half-width and over/under images are fine.
   {
-    JpegSpec wide = plain;
+    JpegRecipe wide = plain;
     wide.width = 16400, wide.height = 8, wide.quality = 30;
     c.push_back({"halves_16400_wide", mpo_of(wide, wide), "", {kSbsFailed, kExifFailed}});
   }
@@ -134,7 +134,7 @@ std::vector<Case> cases() {
   // A first image without Exif: everything but the Exif image.
   {
     const Bytes re = exif_segment(plain.width, plain.height);
-    JpegSpec r = plain;
+    JpegRecipe r = plain;
     r.exif = &re;
     Bytes b = make_jpeg(plain);
     const Bytes rb = make_jpeg(r);

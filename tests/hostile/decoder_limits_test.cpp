@@ -46,9 +46,9 @@ Bytes with_repeated_scans(const Bytes& progressive, int copies) {
 }
 
 TEST(DecoderLimits, FrameAboveTheImageRecordIsRefusedBeforeDecoding) {
-  JpegSpec spec;
-  spec.progressive = true;
-  const Bytes sound = make_jpeg(spec);
+  JpegRecipe recipe;
+  recipe.progressive = true;
+  const Bytes sound = make_jpeg(recipe);
   EXPECT_EQ(decode(sound), 2);
   for (const auto& [w, h] : {std::pair{33000L, 8L}, {8L, 32768L}, {60000L, 60000L}}) {
     Bytes crafted = sound;
@@ -61,9 +61,9 @@ TEST(DecoderLimits, FrameAboveTheImageRecordIsRefusedBeforeDecoding) {
 }
 
 TEST(DecoderLimits, EndlesslyRepeatedScansAreRefusedAndAFewAreDecoded) {
-  JpegSpec spec;
-  spec.width = 1024, spec.height = 1024, spec.progressive = true, spec.quality = 20;
-  const Bytes sound = make_jpeg(spec);
+  JpegRecipe recipe;
+  recipe.width = 1024, recipe.height = 1024, recipe.progressive = true, recipe.quality = 20;
+  const Bytes sound = make_jpeg(recipe);
   EXPECT_EQ(decode(with_repeated_scans(sound, 50)), 2);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(decode(with_repeated_scans(sound, 20000)), 0);

@@ -418,7 +418,7 @@ class Tmpfs {
 
 // ---------------------------------------------------------------- crafting
 
-struct JpegSpec {
+struct JpegRecipe {
   int width = 48;
   int height = 32;
   int components = 3;
@@ -430,7 +430,7 @@ struct JpegSpec {
 };
 
 // A JPEG of a gradient pattern, with the Exif segment as its first APP1.
-inline Bytes make_jpeg(const JpegSpec& s) {
+inline Bytes make_jpeg(const JpegRecipe& s) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -492,7 +492,7 @@ inline Bytes exif_first(Bytes b) {
 }
 
 // Two halves, each with an Exif segment first, one behind the other.
-inline Bytes mpo_of(JpegSpec left, JpegSpec right) {
+inline Bytes mpo_of(JpegRecipe left, JpegRecipe right) {
   const Bytes le = exif_segment(left.width, left.height);
   const Bytes re = exif_segment(right.width, right.height);
   left.exif = &le;
