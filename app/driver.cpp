@@ -66,13 +66,23 @@ std::vector<Entry> read_entries(FileService& files, bool list_open) {
 // into them. Kept in the heap up to the largest size the allocator allows
 // (the grids and the side-by-side image are larger; composites.cpp keeps
 // those itself), they are reused as they are.
-void keep_large_blocks_in_heap() {
-#if defined(__GLIBC__) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
-  static std::once_flag once;
+//
+// Parallel workers share the one arena: a worker's own arena is made of
+// heaps of at most 64 MiB that are handed back as soon as they are empty,
+// so the same blocks were faulted in again and the heaps fragmented. The
+// workers allocate seldom (a few dozen blocks per entry), so sharing the
+// arena's lock costs nothing measurable.
+void keep_large_blocks_in_heap(bool parallel) {
+#if defined(__GLIBC__) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD) && \
+    defined(M_ARENA_MAX)
+  static std::once_flag once, shared;
   std::call_once(once, [] {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
   });
+  if (parallel) std::call_once(shared, [] { mallopt(M_ARENA_MAX, 1); });
+#else
+  (void)parallel;
 #endif
 }
 
@@ -179,7 +189,7 @@ void run_parallel(Ui& ui, const RunConfig& config, const std::vector<Entry>& ent
 
 RunResult run_program(FileService& files, ImageService& images, Ui& ui, const RunConfig& config) {
   RunResult result;
-  keep_large_blocks_in_heap();
+  keep_large_blocks_in_heap(config.jobs > 1);
   ui.load_ui_fonts();
   register_jpeg_decoder(images);
   register_jpeg_encoder(images);
