@@ -98,7 +98,7 @@ bool write_exif_image(FileService& files, Ui& ui, const Text& base_path, MemoryB
 
   const Text out_name = base_path + u"_EXIF.jpg";
   constexpr int slot = kExifWriteSlot;
-  if (!files.create_file(slot, out_name)) {
+  if (!files.create_output_file(slot, out_name)) {
     ui.show_message(u"Fehlerinfo", failure);
     return false;
   }
@@ -108,11 +108,13 @@ bool write_exif_image(FileService& files, Ui& ui, const Text& base_path, MemoryB
   files.write_byte(slot, 0xE1);
   ok = files.write_block(slot, segment.data(), segment.size()) == segment.size() && ok;
   ok = files.write_block(slot, copy.data() + 20, n - 20) == n - 20 && ok;
-  ok = files.close_file(slot) != 0 && ok;
-  if (!ok) {
-    FileService::remove_file(out_name);
-    ui.show_message(u"Fehlerinfo", failure);
+  // A short write keeps the file from its name; nothing partial remains.
+  if (ok) {
+    ok = files.close_file(slot) != 0;
+  } else {
+    files.abandon_file(slot);
   }
+  if (!ok) ui.show_message(u"Fehlerinfo", failure);
   return ok;
 }
 

@@ -29,15 +29,17 @@ int read_u16(FileService& files, int slot) {
   return (hi << 8) | lo;
 }
 
-// Writes bytes to a new file; a file that could not be written completely
-// is removed again so that no partial output remains.
+// Writes bytes to an output file. It takes its name only when complete:
+// after a failed write no partial file remains and what stood there before
+// is kept.
 bool write_output(FileService& files, const Text& name, const uint8_t* bytes, int64_t count) {
-  if (!files.create_file(kMpoSlot, name)) return false;
+  if (!files.create_output_file(kMpoSlot, name)) return false;
   const bool all = files.write_block(kMpoSlot, bytes, count) == count;
-  const bool closed = files.close_file(kMpoSlot) != 0;
-  if (all && closed) return true;
-  FileService::remove_file(name);
-  return false;
+  if (!all) {
+    files.abandon_file(kMpoSlot);
+    return false;
+  }
+  return files.close_file(kMpoSlot) != 0;
 }
 
 }  // namespace

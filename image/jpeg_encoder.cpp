@@ -123,13 +123,16 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
                  int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
   const std::string path = to_utf8(file_name);
   if (path.empty() || pixels == nullptr) return 0;
-  // Never through a link or into a special file standing at the name.
-  const int fd = create_own_file(path, O_WRONLY);
-  if (fd < 0) return 0;
-  FILE* file = ::fdopen(fd, "wb");
+  // Never through a link or into a special file standing at the name, and
+  // seen under the name only once complete.
+  PendingFile output = PendingFile::start(path, O_WRONLY);
+  if (output.fd() < 0) return 0;
+  // The stream gets a descriptor of its own; the pending file keeps its
+  // one open until it is committed.
+  const int stream_fd = ::dup(output.fd());
+  FILE* file = stream_fd >= 0 ? ::fdopen(stream_fd, "wb") : nullptr;
   if (file == nullptr) {
-    ::close(fd);
-    ::unlink(path.c_str());
+    if (stream_fd >= 0) ::close(stream_fd);
     return 0;
   }
 
@@ -141,7 +144,7 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
   // not see, or one that only shows when closing, is a failure all the same.
   if (std::ferror(file) != 0) ok = 0;
   if (std::fclose(file) != 0) ok = 0;
-  if (!ok) ::unlink(path.c_str());
+  if (ok && !output.commit()) ok = 0;
   return ok;
 }
 

@@ -10,7 +10,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
+#include <random>
 #include <string>
+#include <utility>
 
 namespace mpo {
 
@@ -105,6 +108,138 @@ int create_own_file(const std::string& path, int access) {
   return fd;
 }
 
+namespace {
+
+// A fresh name for a temporary file in `directory`: hidden, short enough
+// for any file system, and with 64 random bits so that runs and workers
+// writing into one folder do not meet.
+std::string temporary_name(const std::string& directory) {
+  thread_local std::mt19937_64 random(std::random_device{}() ^
+                                      (static_cast<uint64_t>(::getpid()) << 32) ^
+                                      reinterpret_cast<uintptr_t>(&random));
+  char name[40];
+  std::snprintf(name, sizeof name, ".mpo-convert-%016llx.tmp",
+                static_cast<unsigned long long>(random()));
+  return directory + name;
+}
+
+// The directory part of `path` with its '/', or "./" for a bare name.
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+PendingFile PendingFile::start(const std::string& path, int access) {
+  PendingFile pending;
+  if (path.empty() || path.back() == '/') {
+    errno = EISDIR;
+    return pending;
+  }
+  struct stat st;
+  bool replaces_file = false;
+  mode_t mode = 0;
+  if (::lstat(path.c_str(), &st) == 0) {
+    const bool link = S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1);
+    if (!link && !S_ISREG(st.st_mode)) {
+      errno = EEXIST;
+      return pending;
+    }
+    if (!link) {
+      // What could not be overwritten is not replaced either.
+      if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return pending;
+      replaces_file = true;
+      mode = st.st_mode & 07777;
+    }
+  }
+  const std::string directory = directory_of(path);
+  // An unnamed file vanishes with the process that writes it; file systems
+  // without them get a named temporary instead.
+  int fd = ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666);
+  std::string temp;
+  for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+    temp = temporary_name(directory);
+    fd = ::open(temp.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    const int error = errno;
+    if (replaces_file && (error == EACCES || error == EPERM || error == EROFS)) {
+      pending.fd_ = create_own_file(path, access);
+      pending.in_place_ = pending.fd_ >= 0;
+      if (pending.in_place_) pending.path_ = path;
+      return pending;
+    }
+    errno = error;
+    return pending;
+  }
+  if (replaces_file) ::fchmod(fd, mode);
+  pending.fd_ = fd;
+  pending.path_ = path;
+  pending.temp_ = temp;
+  return pending;
+}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      temp_(std::move(other.temp_)),
+      in_place_(other.in_place_) {}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    abandon();
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+    temp_ = std::move(other.temp_);
+    in_place_ = other.in_place_;
+  }
+  return *this;
+}
+
+PendingFile::~PendingFile() { abandon(); }
+
+bool PendingFile::commit() {
+  if (fd_ < 0) return false;
+  const int fd = std::exchange(fd_, -1);
+  if (in_place_) {
+    if (::close(fd) == 0) return true;
+    ::unlink(path_.c_str());
+    return false;
+  }
+  bool ok = true;
+  std::string named = temp_;
+  if (named.empty()) {
+    // An unnamed file gets a temporary name first: linkat cannot replace.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    ok = false;
+    for (int attempt = 0; !ok && attempt < 16; ++attempt) {
+      named = temporary_name(directory_of(path_));
+      ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+           ::linkat(fd, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0;
+      if (!ok && errno != EEXIST) break;
+    }
+    if (!ok) named.clear();
+  }
+  // A write error that only shows when closing keeps the file from its name.
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(named.c_str(), path_.c_str()) != 0) ok = false;
+  if (!ok && !named.empty()) ::unlink(named.c_str());
+  temp_.clear();
+  return ok;
+}
+
+void PendingFile::abandon() {
+  if (fd_ < 0) return;
+  ::close(std::exchange(fd_, -1));
+  // Overwriting in place has already destroyed what stood there; a partial
+  // file is not left in its stead.
+  if (in_place_) ::unlink(path_.c_str());
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
 // One open file and its buffer. In read state buffer[cursor, filled) is
 // read-ahead not yet handed out, so the descriptor's offset lies that many
 // bytes beyond the logical position. In write state buffer[0, pending) is
@@ -112,11 +247,15 @@ int create_own_file(const std::string& path, int access) {
 // before the logical position.
 struct FileService::OpenFile {
   OpenFile(int descriptor, bool read_only_file) : fd(descriptor), read_only(read_only_file) {}
+  explicit OpenFile(PendingFile&& output) : fd(output.fd()), read_only(false) {
+    pending_output = std::move(output);
+  }
   ~OpenFile() { close(); }
   OpenFile(const OpenFile&) = delete;
   OpenFile& operator=(const OpenFile&) = delete;
 
   int fd;
+  PendingFile pending_output;  // owns fd when the file is an output
   bool read_only;
   bool writing = false;
   bool failed = false;  // some byte meant for the file did not reach it
@@ -205,7 +344,15 @@ struct FileService::OpenFile {
     if (fd < 0) return false;
     flush();
     bool ok = !failed;
-    if (::close(fd) != 0) ok = false;
+    if (pending_output.fd() >= 0) {
+      if (ok) {
+        ok = pending_output.commit();
+      } else {
+        pending_output.abandon();
+      }
+    } else if (::close(fd) != 0) {
+      ok = false;
+    }
     fd = -1;
     return ok;
   }
@@ -307,6 +454,16 @@ int FileService::create_file(int slot, const Text& name) {
   return 1;
 }
 
+int FileService::create_output_file(int slot, const Text& name) {
+  if (!claim_file_slot(slot) || !usable_name(name)) return 0;
+  const std::string path = to_utf8(name);
+  PendingFile output = PendingFile::start(path, O_RDWR);
+  if (output.fd() < 0 && errno == EACCES) output = PendingFile::start(path, O_WRONLY);
+  if (output.fd() < 0) return 0;
+  files_[static_cast<size_t>(slot)] = std::make_unique<OpenFile>(std::move(output));
+  return 1;
+}
+
 int FileService::open_file(int slot, const Text& name) {
   if (!claim_file_slot(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
@@ -334,6 +491,16 @@ int FileService::close_file(int slot) {
   const bool ok = f->close();
   files_[static_cast<size_t>(slot)].reset();
   return ok ? 1 : 0;
+}
+
+void FileService::abandon_file(int slot) {
+  OpenFile* f = file(slot);
+  if (f == nullptr) return;
+  if (f->pending_output.fd() >= 0) {
+    f->pending_output.abandon();
+    f->fd = -1;
+  }
+  files_[static_cast<size_t>(slot)].reset();
 }
 
 int64_t FileService::file_length(int slot) {

@@ -21,6 +21,41 @@ namespace mpo {
 // exec), or -1.
 int create_own_file(const std::string& path, int access);
 
+// A file being written that takes the place of `path` only when it is
+// complete: until commit() readers of `path` see what stood there before
+// (another run reading it meanwhile never sees a half-written file), and a
+// write that fails or is abandoned, even by a killed process, leaves that
+// untouched. The same rules as create_own_file apply to what stands at
+// `path`: a link is replaced, not written through; a directory, FIFO,
+// socket or device is refused; an existing file we may not write is refused
+// too, and its permission bits carry over to the new file. Where no new
+// file can be created beside it (a folder we may not write), an existing
+// file is overwritten in place.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  // `access` O_WRONLY or O_RDWR. On failure fd() is -1 and errno is set.
+  static PendingFile start(const std::string& path, int access);
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();  // abandons a file not committed
+
+  int fd() const { return fd_; }
+  // Puts the written file at its name and closes it. False when that
+  // failed; nothing of the new file is left behind then.
+  bool commit();
+  // Closes and discards the file; what stood at the name stays.
+  void abandon();
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::string temp_;       // the named temporary; empty for an unnamed one
+  bool in_place_ = false;  // writing directly into `path_`
+};
+
 class FileService {
  public:
   static constexpr int kBufferSize = 4096;
@@ -41,6 +76,11 @@ class FileService {
   // never through a link, never a special file). Nonzero on success; on
   // failure the slot is empty.
   int create_file(int slot, const Text& name);
+  // Like create_file, for finished outputs: the file is a PendingFile that
+  // appears under `name` when close_file succeeds (also when the slot is
+  // reused or the service ends, if no write failed). Before that, and after
+  // a failed write, `name` shows what stood there before.
+  int create_output_file(int slot, const Text& name);
   // Opens an existing regular file read-only (a directory, FIFO, device or
   // socket is refused without being opened). Nonzero on success.
   int open_file(int slot, const Text& name);
@@ -48,6 +88,9 @@ class FileService {
   // Returns 1 when every byte written to the file since it was opened
   // reached it and the close succeeded, 0 otherwise (also for an empty slot).
   int close_file(int slot);
+  // Closes the file without keeping it: an output file is discarded (what
+  // stood at its name stays), any other file is closed as by close_file.
+  void abandon_file(int slot);
   // Length in bytes after writing the buffer out; -1 for an empty slot.
   int64_t file_length(int slot);
   // Next byte as a signed value -128..127; 0 at the end and for an empty slot.

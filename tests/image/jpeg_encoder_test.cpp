@@ -154,14 +154,16 @@ TEST_F(JpegSave, FailedSaveLeavesNoFile) {
   EXPECT_EQ(images.save_image(2, T(dir.file("no/such/dir/x.jpg")), kJpegEncoderId), 0);
   EXPECT_FALSE(testjpeg::exists(dir.file("no")));
   // libjpeg refuses after the file was opened (no columns; too wide). The
-  // earlier file of that name is gone too, as opening truncated it.
+  // earlier file of that name stays as it was, and no temporary is left.
   const std::string path = dir.file("refused.jpg");
   const PixelView v = images.view(2);
   for (int width : {0, 70000}) {
     ASSERT_TRUE(testjpeg::write_file(path, Bytes(10, 1)));
     EXPECT_EQ(encode(path, v.pixels, width, 1, 4, kBottomUp), 0);
-    EXPECT_FALSE(testjpeg::exists(path));
+    EXPECT_EQ(testjpeg::read_file(path), Bytes(10, 1));
   }
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // A file-size limit hit in the middle of writing (EFBIG with SIGXFSZ
