@@ -22,6 +22,15 @@ using Bytes = std::unique_ptr<uint8_t[], FreeBytes>;
 // Bytes per row of a buffer with `depth` bits per pixel, padded to 4 bytes.
 int64_t pitch_for(int64_t width, int depth) { return ((width * depth + 31) / 32) * 4; }
 
+// Zeroes the bytes that pad each row of a width x height buffer.
+void clear_padding(uint8_t* pixels, int64_t width, int64_t height, int depth) {
+  const auto pitch = static_cast<size_t>(pitch_for(width, depth));
+  const auto used = static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
+  if (used >= pitch) return;
+  uint8_t* const end = pixels + pitch * static_cast<size_t>(height);
+  for (uint8_t* row = pixels; row < end; row += pitch) std::memset(row + used, 0, pitch - used);
+}
+
 // A pixel buffer; null for an unsupported depth, a side outside
 // 1..kMaxImageSide or exhausted memory. `black` zero-fills it; otherwise
 // only the bytes that pad each row are cleared, for a decoder that writes
@@ -33,11 +42,7 @@ Bytes allocate_pixels(int64_t width, int64_t height, int depth, bool black) {
   const size_t size = pitch * static_cast<size_t>(height);
   if (black) return Bytes(static_cast<uint8_t*>(std::calloc(size, 1)));
   Bytes pixels(static_cast<uint8_t*>(std::malloc(size)));
-  const auto used = static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
-  if (pixels && used < pitch) {
-    for (uint8_t* row = pixels.get(); row < pixels.get() + size; row += pitch)
-      std::memset(row + used, 0, pitch - used);
-  }
+  if (pixels) clear_padding(pixels.get(), width, height, depth);
   return pixels;
 }
 
@@ -138,13 +143,15 @@ std::unique_ptr<ImageService::Image>* ImageService::slot_entry(int slot) {
   return &slots_[index];
 }
 
-void ImageService::release(int slot) {
+std::unique_ptr<ImageService::Image> ImageService::detach(int slot) {
   Image* old = image(slot);
-  if (old == nullptr) return;
+  if (old == nullptr) return nullptr;
   // A drawing context must never outlive the pixels it points into.
   if (drawing_ && drawing_->image == old) drawing_.reset();
-  slots_[static_cast<size_t>(slot)].reset();
+  return std::move(slots_[static_cast<size_t>(slot)]);
 }
+
+void ImageService::release(int slot) { detach(slot); }
 
 void ImageService::free_image(int slot) { release(slot); }
 
@@ -154,8 +161,11 @@ int ImageService::load_image(int slot, const Text& file_name) {
   int32_t size = 0;
   if (!read_whole_file(file_name, data, size)) return 0;
 
-  // From here on the slot is taken.
-  release(slot);
+  // From here on the slot is taken. Its pixel buffer is kept until the new
+  // picture's geometry is known: a batch loads pictures of one size into
+  // the same slots again and again, and decoding into the buffer already
+  // in memory spares a fresh allocation and its page faults every time.
+  std::unique_ptr<Image> previous = detach(slot);
 
   DecoderContext& context = decoder_context_;
   context = DecoderContext{};
@@ -178,7 +188,14 @@ int ImageService::load_image(int slot, const Text& file_name) {
   }
   context.accepted = accepted;
 
-  Bytes pixels = allocate_pixels(context.width, context.height, context.depth, false);
+  Bytes pixels;
+  if (previous && previous->pixels && previous->width == context.width &&
+      previous->height == context.height && previous->depth == context.depth) {
+    pixels = std::move(previous->pixels);
+    clear_padding(pixels.get(), context.width, context.height, context.depth);
+  }
+  previous.reset();
+  if (!pixels) pixels = allocate_pixels(context.width, context.height, context.depth, false);
   const int64_t pitch = pitch_for(context.width, context.depth);
   bool decoded = false;
   if (pixels && pitch <= INT32_MAX && accepted->decode != nullptr)

@@ -134,6 +134,8 @@ class ImageService {
   Image* image(int slot) const;
   // The slot's record, growing the table as needed; null when out of memory.
   std::unique_ptr<Image>* slot_entry(int slot);
+  // Takes the slot's image out of it (closing a drawing context on it).
+  std::unique_ptr<Image> detach(int slot);
   void release(int slot);
   std::vector<std::unique_ptr<Image>> slots_;
   std::vector<DecoderDescriptor> decoders_;

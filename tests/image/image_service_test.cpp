@@ -87,6 +87,51 @@ TEST(ImageSlots, UnreadableFileKeepsSlotUndecodableDataEmptiesIt) {
   EXPECT_EQ(images.get_image_width(3), 0);
 }
 
+// A slot loaded again (same size: its buffer is reused) holds exactly what
+// a fresh load gives: the new pixels, zero padding, no open drawing context.
+TEST(ImageSlots, ReloadingASlotGivesWhatAFreshLoadGives) {
+  testjpeg::ScratchDir dir;
+  auto write_jpeg = [&](const std::string& name, int w, int h, uint32_t seed) {
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(testjpeg::write_file(path, testjpeg::encode(testjpeg::pattern(w, h, 3, seed), w, h, 3)));
+    return T(path);
+  };
+  const Text a = write_jpeg("a.jpg", 5, 4, 1);
+  const Text b = write_jpeg("b.jpg", 5, 4, 2);
+  const Text c = write_jpeg("c.jpg", 7, 3, 3);
+  auto bytes_of = [](const ImageService& images, int slot) {
+    const PixelView v = images.view(slot);
+    return testjpeg::Bytes(v.pixels, v.pixels + v.pitch * v.height);
+  };
+  auto fresh = [&](const Text& name) {
+    ImageService images;
+    register_jpeg_decoder(images);
+    EXPECT_EQ(images.load_image(0, name), 1);
+    return bytes_of(images, 0);
+  };
+
+  ImageService images;
+  register_jpeg_decoder(images);
+  ASSERT_EQ(images.load_image(3, a), 1);
+  ASSERT_NE(images.begin_drawing(3), 0);
+  const PixelView old = images.view(3);
+  for (int y = 0; y < 4; ++y) old.row(y)[15] = 0xA5;  // the padding byte of each row
+  ASSERT_EQ(images.load_image(3, b), 1);
+  EXPECT_FALSE(images.drawing());
+  EXPECT_EQ(bytes_of(images, 3), fresh(b));
+  ASSERT_EQ(images.load_image(3, c), 1);
+  EXPECT_EQ(images.get_image_width(3), 7);
+  EXPECT_EQ(bytes_of(images, 3), fresh(c));
+  ASSERT_EQ(images.load_image(3, a), 1);
+  EXPECT_EQ(bytes_of(images, 3), fresh(a));
+  // A stream cut short after its header fails, and the slot is empty.
+  testjpeg::Bytes cut = testjpeg::encode(testjpeg::pattern(5, 4, 3, 4), 5, 4, 3);
+  cut.resize(testjpeg::find_marker(cut, 0xDA) + 4);
+  ASSERT_TRUE(testjpeg::write_file(dir.file("cut.jpg"), cut));
+  EXPECT_EQ(images.load_image(3, T(dir.file("cut.jpg"))), 0);
+  EXPECT_EQ(images.get_image_width(3), 0);
+}
+
 TEST(ImageSlots, SaveWithoutNameSlotOrEncoderWritesNothing) {
   testjpeg::ScratchDir dir;
   ImageService images;
