@@ -98,6 +98,10 @@ SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base
     result.stop = StopReason::no_image_file;
     return result;
   }
+  if (size > kMaxMpoSize) {
+    result.stop = StopReason::no_memory;
+    return result;
+  }
   result.file_bytes = memory_allocate(size);
   if (!result.file_bytes) {
     result.stop = StopReason::no_memory;

@@ -21,6 +21,9 @@ constexpr int kMpoSlot = 1;
 constexpr int kExifReadSlot = 7;
 // Files under this size are no image files.
 constexpr int64_t kMinMpoSize = 100;
+// Larger files are not read into memory: no half beyond this could be
+// decoded, and a huge or sparse file would tie up the machine's memory.
+constexpr int64_t kMaxMpoSize = int64_t{1} << 31;
 
 // The MPO path without its extension and the dot before it.
 Text base_path_of(const Text& mpo_path);

@@ -159,6 +159,13 @@ TEST_F(SplitFiles, SizeLimitAndStopReasons) {
   test::write_bytes(at("none.mpo"), Bytes(500, 0x45));
   r = split_mpo(files, P(at("none.mpo")), P(at("none")));
   EXPECT_EQ(r.stop, StopReason::no_separator);
+  // A (sparse) file beyond what any half could hold is not read into memory.
+  test::write_bytes(at("huge.mpo"), small_mpo(400, 200));
+  test::fs::resize_file(at("huge.mpo"), static_cast<uintmax_t>(kMaxMpoSize) + 1);
+  r = split_mpo(files, P(at("huge.mpo")), P(at("huge")));
+  EXPECT_EQ(r.stop, StopReason::no_memory);
+  EXPECT_FALSE(r.file_bytes);
+  EXPECT_FALSE(test::fs::exists(at("huge_L.jpg")));
   // A stop writes nothing.
   EXPECT_FALSE(test::fs::exists(at("none_L.jpg")));
   EXPECT_FALSE(test::fs::exists(at("none_R.jpg")));
