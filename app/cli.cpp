@@ -119,17 +119,29 @@ void CliUi::show_message(const Text& title, const Text& text) {
   err_.flush();
 }
 
+namespace {
+// A path for the progress output, which is one line per entry (or the one
+// updating line): control characters in a name are shown as '?'.
+std::string progress_path(const Text& path) {
+  std::string bytes = to_utf8(path);
+  for (char& c : bytes) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return bytes;
+}
+}  // namespace
+
 void CliUi::entry_done(int done, int total, const Text& base_path) {
   const double elapsed = now_seconds() - start_;
   if (!terminal_) {
-    err_ << "[" << done << "/" << total << "] " << to_utf8(base_path) << "\n";
+    err_ << "[" << done << "/" << total << "] " << progress_path(base_path) << "\n";
     err_.flush();
     return;
   }
   const double rest = done > 0 ? elapsed / done * (total - done) : 0;
   const std::string head = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
                            clock_text(elapsed) + ", Rest ~" + clock_text(rest) + "  ";
-  std::string path = to_utf8(base_path);
+  std::string path = progress_path(base_path);
   // A line longer than the terminal wraps, and the next update would then
   // only clear its last part: the path gives way from the left. One column
   // stays free so that the cursor never wraps either.

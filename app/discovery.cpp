@@ -4,6 +4,41 @@
 
 namespace mpo {
 
+namespace {
+constexpr char16_t kEscape = u'\x01';
+}  // namespace
+
+Text list_line(const Text& text) {
+  if (text.find_first_of(u"\r\n\x01") == Text::npos) return text;
+  Text line;
+  line.reserve(text.size() + 8);
+  for (const char16_t c : text) {
+    switch (c) {
+      case u'\r': line += {kEscape, u'r'}; break;
+      case u'\n': line += {kEscape, u'n'}; break;
+      case kEscape: line += {kEscape, kEscape}; break;
+      default: line += c;
+    }
+  }
+  return line;
+}
+
+Text from_list_line(const Text& line) {
+  if (line.find(kEscape) == Text::npos) return line;
+  Text text;
+  text.reserve(line.size());
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char16_t next = i + 1 < line.size() ? line[i + 1] : u'\0';
+    if (line[i] == kEscape && (next == u'r' || next == u'n' || next == kEscape)) {
+      text += next == u'r' ? u'\r' : next == u'n' ? u'\n' : kEscape;
+      ++i;
+    } else {
+      text += line[i];
+    }
+  }
+  return text;
+}
+
 void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
                     const Text& extension_filter, int depth, std::vector<Text>* unreadable) {
   Text dir = directory;
@@ -24,8 +59,8 @@ void list_mpo_files(FileService& files, const Text& directory, const Text& name_
       const Text base = text_lower(text_left(name, base_length));
       if ((text_equals(extension, extension_filter) || text_equals(extension_filter, any)) &&
           (text_equals(base, name_filter) || text_equals(name_filter, any))) {
-        files.write_line(kListSlot, dir + name);
-        files.write_line(kListSlot, base);
+        files.write_line(kListSlot, list_line(dir + name));
+        files.write_line(kListSlot, list_line(base));
       }
     } else if (type == FileService::kDirectory) {
       const Text name = files.directory_entry_name(depth);

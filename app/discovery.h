@@ -12,6 +12,13 @@ namespace mpo {
 // File slot of the list file; it must be open for writing.
 constexpr int kListSlot = 0;
 
+// A list-file line for `text`, and the text back from such a line. Linux
+// file names may hold line breaks, which would split the line: CR and LF
+// are written as SOH 'r' and SOH 'n', and SOH itself as SOH SOH, so that
+// every name comes back as it was. Other names are written unchanged.
+Text list_line(const Text& text);
+Text from_list_line(const Text& line);
+
 // Walks `directory` depth-first in listing order, using directory slot
 // `depth` for this level, and writes every file whose lower-case extension
 // equals `extension_filter` (or "*") and whose lower-case base name equals

@@ -53,8 +53,8 @@ std::vector<Entry> read_entries(FileService& files, bool list_open) {
   std::vector<Entry> entries;
   while (!files.end_of_file(kListSlot)) {
     Entry e;
-    e.mpo_path = files.read_line(kListSlot);
-    e.base_name = files.read_line(kListSlot);
+    e.mpo_path = from_list_line(files.read_line(kListSlot));
+    e.base_name = from_list_line(files.read_line(kListSlot));
     entries.push_back(std::move(e));
     if (!list_open) break;
   }

@@ -166,6 +166,25 @@ TEST_F(Cli, TwoRunsOverOneFolderAtOnce) {
   EXPECT_TRUE(tmp_empty());
 }
 
+// Line breaks in names would split the list file's lines and hand the
+// batch fragments of names: every such file converts like any other.
+TEST_F(Cli, NamesWithLineBreaksConvert) {
+  const std::vector<std::string> names = {"a\nb", "c\r\nd", "e\x01n\rf", "plain"};
+  for (size_t i = 0; i < names.size(); ++i) add_mpo(names[i] + ".mpo", 60 + static_cast<uint32_t>(i));
+  const Outcome o = cli("'" + tree().string() + "'", tmp());
+  EXPECT_EQ(o.status, 0) << o.err;
+  for (const std::string& name : names) {
+    EXPECT_EQ(test::read_bytes(tree() / (name + "_L.jpg")).size() +
+                  test::read_bytes(tree() / (name + "_R.jpg")).size(),
+              fs::file_size(tree() / (name + ".mpo")))
+        << name;
+  }
+  EXPECT_EQ(outputs().size(), 2 * names.size());
+  // The progress stays one line per entry.
+  EXPECT_NE(o.err.find("/a?b\n"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("/c??d\n"), std::string::npos) << o.err;
+}
+
 TEST_F(Cli, StopWithJobsInFlight) {
   for (int i = 0; i < 4; ++i) add_mpo("m" + std::to_string(i) + ".mpo", 20 + i);
   test::write_bytes(tree() / "broken.mpo", Bytes(5000, 0));
