@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 
 #include "image/jpeg_codec.h"
+#include "tools/mpogen/jpeg_stream.h"
 
 namespace {
 
@@ -51,33 +52,15 @@ Bytes make_picture() {
 }
 
 Bytes encode_in_memory(const Bytes& rgb, int quality) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = kWidth;
-  cinfo.image_height = kHeight;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, FALSE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<size_t>(cinfo.next_scanline) * kWidth * 3]);
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes result(out, out + size);
-  std::free(out);
-  return result;
+  mpogen::JpegSettings settings;
+  settings.width = kWidth;
+  settings.height = kHeight;
+  settings.quality = quality;
+  settings.force_baseline = false;
+  return mpogen::encode_jpeg(settings, rgb.data());
 }
 
-Bytes decode_in_memory(const Bytes& jpeg) {
-  Bytes out(static_cast<size_t>(kWidth) * kHeight * 3);
+void decode_into(const Bytes& jpeg, Bytes& out) {
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
@@ -92,6 +75,11 @@ Bytes decode_in_memory(const Bytes& jpeg) {
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
+}
+
+Bytes decode_in_memory(const Bytes& jpeg) {
+  Bytes out(static_cast<size_t>(kWidth) * kHeight * 3);
+  decode_into(jpeg, out);
   return out;
 }
 
@@ -123,20 +111,7 @@ void BM_LibjpegDecode(benchmark::State& state) {
   const Bytes& jpeg = fixture().jpeg;
   Bytes out(static_cast<size_t>(kWidth) * kHeight * 3);
   for (auto _ : state) {
-    jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.dct_method = JDCT_ISLOW;
-    jpeg_start_decompress(&cinfo);
-    while (cinfo.output_scanline < cinfo.output_height) {
-      JSAMPROW row = &out[static_cast<size_t>(cinfo.output_scanline) * kWidth * 3];
-      jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    decode_into(jpeg, out);
     benchmark::DoNotOptimize(out.data());
   }
 }

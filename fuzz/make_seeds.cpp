@@ -13,6 +13,7 @@
 
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
+#include "tools/mpogen/jpeg_stream.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace {
@@ -34,58 +35,24 @@ void put_text(const std::string& target, const std::string& name, const std::str
   put(target, name, Bytes(text.begin(), text.end()));
 }
 
-struct JpegRecipe {
-  int width = 24;
-  int height = 16;
-  int components = 3;
-  J_COLOR_SPACE in_space = JCS_RGB;
-  J_COLOR_SPACE jpeg_space = JCS_UNKNOWN;  // libjpeg's default for in_space
-  bool progressive = false;
-  bool arithmetic = false;
-  int restart_rows = 0;
-  bool full_chroma = false;
-  const Bytes* app1 = nullptr;  // payload of an APP1 segment
+// Seed streams are small: 24 x 16 unless a recipe says otherwise.
+struct JpegRecipe : mpogen::JpegSettings {
+  JpegRecipe() {
+    width = 24;
+    height = 16;
+  }
 };
 
-// libjpeg's default error manager exits the tool on an error, which is
-// what a seed tool should do.
+// A seed that libjpeg refuses to write ends the tool: the corpus would
+// silently lack it.
 Bytes encode(const JpegRecipe& s) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(s.width);
-  cinfo.image_height = static_cast<JDIMENSION>(s.height);
-  cinfo.input_components = s.components;
-  cinfo.in_color_space = s.in_space;
-  jpeg_set_defaults(&cinfo);
-  if (s.jpeg_space != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, s.jpeg_space);
-  jpeg_set_quality(&cinfo, 75, TRUE);
-  if (s.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.arith_code = s.arithmetic ? TRUE : FALSE;
-  cinfo.restart_in_rows = s.restart_rows;
-  if (s.full_chroma) {
-    for (int c = 0; c < cinfo.num_components; ++c)
-      cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+  const Bytes jpeg =
+      mpogen::encode_jpeg(s, mpogen::ramp_samples(s.width, s.height, s.components, 7, 13).data());
+  if (jpeg.empty()) {
+    std::fprintf(stderr, "mpo-fuzz-seeds: libjpeg refused a %dx%d stream\n", s.width, s.height);
+    std::exit(1);
   }
-  jpeg_start_compress(&cinfo, TRUE);
-  if (s.app1 != nullptr)
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, s.app1->data(), static_cast<unsigned>(s.app1->size()));
-  Bytes row(static_cast<size_t>(s.width * s.components));
-  while (cinfo.next_scanline < cinfo.image_height) {
-    for (size_t i = 0; i < row.size(); ++i)
-      row[i] = static_cast<uint8_t>((i * 7 + cinfo.next_scanline * 13) & 0xFF);
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&cinfo, &r, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes result(out, out + size);
-  std::free(out);
-  return result;
+  return jpeg;
 }
 
 Bytes concat(const Bytes& a, const Bytes& b) {
@@ -221,7 +188,7 @@ int main(int argc, char** argv) {
   // Whole MPOs built from such halves, each half with an Exif APP1 first.
   {
     JpegRecipe s;
-    s.app1 = &app1;
+    s.markers = {{JPEG_APP0 + 1, &app1}};
     const Bytes plain = encode(s);
     s.progressive = true;
     const Bytes progressive = encode(s);

@@ -34,6 +34,7 @@
 #include <jpeglib.h>
 
 #include "../app/test_support.h"
+#include "tools/mpogen/jpeg_stream.h"
 #include "tools/mpogen/mpogen.h"
 
 extern char** environ;
@@ -418,51 +419,22 @@ class Tmpfs {
 
 // ---------------------------------------------------------------- crafting
 
-struct JpegRecipe {
-  int width = 48;
-  int height = 32;
-  int components = 3;
-  J_COLOR_SPACE in_space = JCS_RGB;
-  J_COLOR_SPACE jpeg_space = JCS_UNKNOWN;
-  bool progressive = false;
-  int quality = 85;
+struct JpegRecipe : mpogen::JpegSettings {
+  JpegRecipe() { quality = 85; }
   const Bytes* exif = nullptr;  // an Exif segment from its length field on
 };
 
 // A JPEG of a gradient pattern, with the Exif segment as its first APP1.
 inline Bytes make_jpeg(const JpegRecipe& s) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(s.width);
-  cinfo.image_height = static_cast<JDIMENSION>(s.height);
-  cinfo.input_components = s.components;
-  cinfo.in_color_space = s.in_space;
-  jpeg_set_defaults(&cinfo);
-  if (s.jpeg_space != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, s.jpeg_space);
-  jpeg_set_quality(&cinfo, s.quality, TRUE);
-  if (s.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.write_JFIF_header = s.exif == nullptr ? TRUE : FALSE;
-  jpeg_start_compress(&cinfo, TRUE);
-  if (s.exif != nullptr)
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, s.exif->data() + 2,
-                      static_cast<unsigned>(s.exif->size() - 2));
-  std::vector<JSAMPLE> row(static_cast<size_t>(s.width) * s.components);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    for (size_t i = 0; i < row.size(); ++i)
-      row[i] = static_cast<JSAMPLE>((i * 5 + cinfo.next_scanline * 7) & 0xFF);
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&cinfo, &r, 1);
+  mpogen::JpegSettings settings = s;
+  settings.jfif = s.exif == nullptr ? 1 : 0;
+  Bytes app1;
+  if (s.exif != nullptr) {
+    app1.assign(s.exif->begin() + 2, s.exif->end());
+    settings.markers.insert(settings.markers.begin(), {JPEG_APP0 + 1, &app1});
   }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes result(out, out + size);
-  std::free(out);
-  return result;
+  return mpogen::encode_jpeg(settings,
+                             mpogen::ramp_samples(s.width, s.height, s.components, 5, 7).data());
 }
 
 // A camera-like Exif segment for a half of w x h.

@@ -14,6 +14,8 @@
 
 #include <jpeglib.h>
 
+#include "tools/mpogen/jpeg_stream.h"
+
 namespace testjpeg {
 
 using Bytes = std::vector<uint8_t>;
@@ -69,31 +71,15 @@ inline Bytes pattern(int width, int height, int components, uint32_t seed = 7) {
 inline Bytes encode(const Bytes& samples, int width, int height, int components,
                     J_COLOR_SPACE in_space = JCS_RGB, J_COLOR_SPACE jpeg_space = JCS_UNKNOWN,
                     int quality = 90) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = components;
-  cinfo.in_color_space = in_space;
-  jpeg_set_defaults(&cinfo);
-  if (jpeg_space != JCS_UNKNOWN) jpeg_set_colorspace(&cinfo, jpeg_space);
-  jpeg_set_quality(&cinfo, quality, FALSE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(samples.data()) +
-                   static_cast<size_t>(cinfo.next_scanline) * width * components;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes result(out, out + size);
-  std::free(out);
-  return result;
+  mpogen::JpegSettings settings;
+  settings.width = width;
+  settings.height = height;
+  settings.components = components;
+  settings.in_space = in_space;
+  settings.jpeg_space = jpeg_space;
+  settings.quality = quality;
+  settings.force_baseline = false;
+  return mpogen::encode_jpeg(settings, samples.data());
 }
 
 struct Decoded {

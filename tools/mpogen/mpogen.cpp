@@ -1,6 +1,5 @@
 // JPEG encoding of the views and assembly of the MPO variants.
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,6 +7,7 @@
 #include <jpeglib.h>
 
 #include "tools/mpogen/detail.h"
+#include "tools/mpogen/jpeg_stream.h"
 
 namespace mpogen {
 namespace detail {
@@ -25,69 +25,6 @@ bool half_has_jfif(const Options& o, int eye) {
 }  // namespace detail
 
 namespace {
-
-struct Marker {
-  int code;
-  const Bytes* payload;
-};
-
-// State of one compression; lives outside the function that calls setjmp,
-// so nothing it holds is indeterminate after a jump back.
-struct Encoder {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  std::jmp_buf jump;
-  unsigned char* buffer = nullptr;  // malloc'ed by the memory destination
-  unsigned long size = 0;
-};
-
-[[noreturn]] void jump_back(j_common_ptr cinfo) {
-  // The compress object's client_data points to its Encoder.
-  std::longjmp(static_cast<Encoder*>(cinfo->client_data)->jump, 1);
-}
-
-void no_output(j_common_ptr) {}
-
-bool run_encoder(Encoder* e, const uint8_t* rgb, int width, int height, int quality, bool jfif,
-                 const Marker* markers, int marker_count) {
-  e->cinfo.err = jpeg_std_error(&e->err);
-  e->err.error_exit = jump_back;
-  e->err.output_message = no_output;
-  e->cinfo.client_data = e;
-  if (setjmp(e->jump)) {
-    jpeg_destroy_compress(&e->cinfo);
-    return false;
-  }
-  jpeg_create_compress(&e->cinfo);
-  jpeg_mem_dest(&e->cinfo, &e->buffer, &e->size);
-  e->cinfo.image_width = JDIMENSION(width);
-  e->cinfo.image_height = JDIMENSION(height);
-  e->cinfo.input_components = 3;
-  e->cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&e->cinfo);
-  jpeg_set_quality(&e->cinfo, quality, TRUE);
-  e->cinfo.write_JFIF_header = jfif ? TRUE : FALSE;
-  jpeg_start_compress(&e->cinfo, TRUE);
-  for (int i = 0; i < marker_count; ++i)
-    jpeg_write_marker(&e->cinfo, markers[i].code, markers[i].payload->data(),
-                      unsigned(markers[i].payload->size()));
-  while (e->cinfo.next_scanline < e->cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(rgb + size_t(e->cinfo.next_scanline) * width * 3);
-    jpeg_write_scanlines(&e->cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&e->cinfo);
-  jpeg_destroy_compress(&e->cinfo);
-  return true;
-}
-
-Bytes encode(const Bytes& rgb, int width, int height, int quality, bool jfif, const Marker* markers,
-             int marker_count) {
-  auto e = std::make_unique<Encoder>();
-  const bool ok = run_encoder(e.get(), rgb.data(), width, height, quality, jfif, markers, marker_count);
-  std::unique_ptr<unsigned char, decltype(&std::free)> owned(e->buffer, &std::free);
-  if (!ok || owned == nullptr) return {};
-  return Bytes(owned.get(), owned.get() + e->size);
-}
 
 // Cut point in the middle of the entropy-coded data of the JPEG at [begin, end).
 size_t middle_of_scan(const Bytes& b, size_t begin, size_t end) {
@@ -134,15 +71,21 @@ Bytes make_half(const Options& o, int eye) {
   // jpeg_write_marker takes the payload; libjpeg writes the length field.
   const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
   const Bytes app2 = detail::build_mpf();
-  const Marker markers[] = {{JPEG_APP0 + 1, &app1}, {JPEG_APP0 + 2, &app2}};
+  JpegSettings settings;
+  settings.width = size.width;
+  settings.height = size.height;
+  settings.quality = o.quality;
+  settings.jfif = detail::half_has_jfif(o, eye) ? 1 : 0;
+  settings.markers = {{JPEG_APP0 + 1, &app1}};
+  if (eye == 0) settings.markers.push_back({JPEG_APP0 + 2, &app2});
 
   Options view = o;
   view.width = size.width;
   view.height = size.height;
   view.disparity = size.disparity;
   const Bytes rgb = render_view(view, eye);
-  return encode(rgb, size.width, size.height, o.quality, detail::half_has_jfif(o, eye), markers,
-                eye == 0 ? 2 : 1);
+  if (rgb.empty()) return {};
+  return encode_jpeg(settings, rgb.data());
 }
 
 Mpo make_mpo(const Options& o) {
