@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 #include <string>
 #include <vector>
@@ -202,6 +203,21 @@ TEST_F(ProgramTest, ConvertsEveryMpoBelowTheChosenFilesFolder) {
   ASSERT_TRUE(press_until_gone("^Programmende$", "Return"));
   EXPECT_EQ(program.wait(15s), 0);
   EXPECT_TRUE(names_in(work_).empty()) << "the list file is removed";
+
+  // The command line with several jobs writes the desktop program's bytes.
+  auto outputs = [&] {
+    std::map<fs::path, mpogen::Bytes> m;
+    for (const auto& e : fs::recursive_directory_iterator(photos_))
+      if (e.path().extension() == ".jpg") m[e.path()] = read_file(e.path().string());
+    return m;
+  };
+  const auto desktop = outputs();
+  EXPECT_EQ(desktop.size(), 6 * samples_.size());
+  for (const auto& [path, bytes] : desktop) fs::remove(path);
+  const std::string cli = std::string(MPO_BINARY_DIR "/app/mpo-convert-cli --all --jobs 2 '") +
+                          photos_.string() + "' 2>/dev/null";
+  EXPECT_EQ(std::system(cli.c_str()), 0);
+  EXPECT_EQ(outputs(), desktop);
 }
 
 TEST_F(ProgramTest, CancelInTheRequesterEndsWithAMessageAndNoListFile) {
