@@ -131,7 +131,7 @@ std::string directory_of(const std::string& path) {
 
 }  // namespace
 
-PendingFile PendingFile::start(const std::string& path, int access) {
+PendingFile PendingFile::start(const std::string& path, int access, bool unnamed) {
   PendingFile pending;
   if (path.empty() || path.back() == '/') {
     errno = EISDIR;
@@ -155,8 +155,10 @@ PendingFile PendingFile::start(const std::string& path, int access) {
   }
   const std::string directory = directory_of(path);
   // An unnamed file vanishes with the process that writes it; file systems
-  // without them get a named temporary instead.
-  int fd = ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666);
+  // without them get a named temporary instead. Giving an unnamed file its
+  // name takes /proc (or a privilege), so without /proc it is not used.
+  static const bool can_name_unnamed = ::access("/proc/self/fd", X_OK) == 0;
+  int fd = unnamed && can_name_unnamed ? ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666) : -1;
   std::string temp;
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
     temp = temporary_name(directory);

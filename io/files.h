@@ -35,7 +35,9 @@ class PendingFile {
  public:
   PendingFile() = default;
   // `access` O_WRONLY or O_RDWR. On failure fd() is -1 and errno is set.
-  static PendingFile start(const std::string& path, int access);
+  // `unnamed` false always takes a named temporary (as on file systems
+  // without unnamed files).
+  static PendingFile start(const std::string& path, int access, bool unnamed = true);
   PendingFile(PendingFile&& other) noexcept;
   PendingFile& operator=(PendingFile&& other) noexcept;
   PendingFile(const PendingFile&) = delete;

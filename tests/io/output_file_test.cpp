@@ -122,6 +122,34 @@ TEST_F(OutputFiles, FailedAbandonedOrKilledWritesKeepWhatStoodThere) {
   }
 }
 
+// Where the file system has no unnamed files: a hidden temporary beside
+// the output, renamed onto it or removed again.
+TEST_F(OutputFiles, NamedTemporaryIsRenamedOrRemoved) {
+  write_bytes(dir.path("out"), "old");
+  {
+    PendingFile pending = PendingFile::start(dir.path("out"), O_WRONLY, false);
+    ASSERT_GE(pending.fd(), 0);
+    ASSERT_EQ(::write(pending.fd(), "new", 3), 3);
+    const std::vector<std::string> meanwhile = names();
+    ASSERT_EQ(meanwhile.size(), 2u);
+    EXPECT_EQ(meanwhile[0].rfind(".mpo-convert-", 0), 0u) << meanwhile[0];
+    EXPECT_EQ(read_bytes(dir.path("out")), "old");
+    EXPECT_TRUE(pending.commit());
+    EXPECT_FALSE(pending.commit());  // once only
+  }
+  EXPECT_EQ(read_bytes(dir.path("out")), "new");
+  EXPECT_EQ(names(), std::vector<std::string>{"out"});
+  {
+    PendingFile pending = PendingFile::start(dir.path("out"), O_WRONLY, false);
+    ASSERT_GE(pending.fd(), 0);
+    ASSERT_EQ(::write(pending.fd(), "dropped", 7), 7);
+    PendingFile moved = std::move(pending);
+    EXPECT_EQ(pending.fd(), -1);
+  }  // dropped without commit
+  EXPECT_EQ(read_bytes(dir.path("out")), "new");
+  EXPECT_EQ(names(), std::vector<std::string>{"out"});
+}
+
 TEST_F(OutputFiles, ReplaceLinksAndRefuseSpecialFiles) {
   // A symbolic link and a second hard link are replaced, never written
   // through.
