@@ -150,7 +150,8 @@ PendingFile PendingFile::start(const std::string& path, int access, bool unnamed
       // What could not be overwritten is not replaced either.
       if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return pending;
       replaces_file = true;
-      mode = st.st_mode & 07777;
+      // Set-user and set-group bits are not handed on to a new file.
+      mode = st.st_mode & 0777;
     }
   }
   const std::string directory = directory_of(path);
@@ -158,7 +159,8 @@ PendingFile PendingFile::start(const std::string& path, int access, bool unnamed
   // without them get a named temporary instead. Giving an unnamed file its
   // name takes /proc (or a privilege), so without /proc it is not used.
   static const bool can_name_unnamed = ::access("/proc/self/fd", X_OK) == 0;
-  int fd = unnamed && can_name_unnamed ? ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666) : -1;
+  int fd = -1;
+  if (unnamed && can_name_unnamed) fd = ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666);
   std::string temp;
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
     temp = temporary_name(directory);

@@ -28,7 +28,8 @@ int create_own_file(const std::string& path, int access);
 // untouched. The same rules as create_own_file apply to what stands at
 // `path`: a link is replaced, not written through; a directory, FIFO,
 // socket or device is refused; an existing file we may not write is refused
-// too, and its permission bits carry over to the new file. Where no new
+// too, and its permission bits (rwx for owner, group, others) carry over to
+// the new file. Where no new
 // file can be created beside it (a folder we may not write), an existing
 // file is overwritten in place.
 class PendingFile {
