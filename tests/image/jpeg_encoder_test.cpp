@@ -7,6 +7,7 @@
 
 #include "image/jpeg_codec.h"
 #include "jpeg_helpers.h"
+#include "tests/io/file_size_limit.h"
 
 namespace mpo {
 namespace {
@@ -171,15 +172,12 @@ TEST_F(JpegSave, FailedSaveLeavesNoFile) {
 TEST_F(JpegSave, WriteErrorMidFileRemovesIt) {
   fill(2, testjpeg::pattern(400, 300, 3), 400, 300);
   const std::string path = dir.file("limited.jpg");
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = saved;
-  limited.rlim_cur = 20000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const int result = images.save_image(2, T(path), kJpegEncoderId);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
+  int result = -1;
+  {
+    test::FileSizeLimit limit(20000);
+    ASSERT_TRUE(limit.active());
+    result = images.save_image(2, T(path), kJpegEncoderId);
+  }
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(testjpeg::exists(path));
   ASSERT_EQ(images.save_image(2, T(path), kJpegEncoderId), 1);

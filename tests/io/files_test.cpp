@@ -11,11 +11,13 @@
 #include <random>
 #include <string>
 
+#include "tests/io/file_size_limit.h"
 #include "tests/io/temp_dir.h"
 
 namespace mpo {
 namespace {
 
+using test::FileSizeLimit;
 using test::read_bytes;
 using test::TempDir;
 using test::write_bytes;
@@ -219,30 +221,6 @@ TEST_F(Files, FileSizeAndRemove) {
   EXPECT_EQ(FileService::remove_file(Text()), 0);
   EXPECT_EQ(FileService::file_size(dir.text("sub")), -2);
 }
-
-// Lowers the file-size limit for the lifetime of the object, with SIGXFSZ
-// ignored so that an oversized write fails with EFBIG instead of killing
-// the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    active_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, old_handler_);
-  }
-  bool active() const { return active_; }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_handler_ = SIG_DFL;
-  bool active_ = false;
-};
 
 TEST_F(Files, WriteFailuresAreStickyAndMakeCloseFail) {
   const std::string big = pattern_bytes(10000);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "io/files.h"
+#include "tests/io/file_size_limit.h"
 #include "tests/io/temp_dir.h"
 
 namespace mpo {
@@ -76,18 +76,11 @@ TEST_F(OutputFiles, FailedAbandonedOrKilledWritesKeepWhatStoodThere) {
   const std::string big(10000, 'x');
   int closed = -1;
   {
-    // A file-size limit cuts the write short (SIGXFSZ ignored: EFBIG).
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto handler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved;
-    lowered.rlim_cur = 6000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    test::FileSizeLimit limit(6000);  // the write is cut short (EFBIG)
+    ASSERT_TRUE(limit.active());
     ASSERT_NE(fs.create_output_file(1, dir.text("out")), 0);
     fs.write_block(1, big.data(), 10000);
     closed = fs.close_file(1);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, handler);
   }
   EXPECT_EQ(closed, 0);
   EXPECT_EQ(read_bytes(dir.path("out")), "old");
