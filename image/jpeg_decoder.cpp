@@ -1,9 +1,10 @@
 // JPEG decoder: probe, decode and release over a whole file in memory.
 //
 // libjpeg reports errors by calling error_exit, which here jumps back into
-// the adapter with longjmp. The frames it skips are libjpeg's own C frames
-// and the error routine; the functions that set the resumption point keep
-// only plain data, and every libjpeg object lives in one plain heap record.
+// the adapter with longjmp. The frames it skips are libjpeg's own C frames,
+// the error routine and the small helpers below; the functions that set the
+// resumption point keep only plain data, and every libjpeg object lives in
+// one plain heap record.
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -13,24 +14,24 @@
 #include <jpeglib.h>
 
 #include "image/jpeg_codec.h"
+#include "image/jpeg_error.h"
+#include "image/jpeg_markers.h"
 
 namespace mpo {
 
 namespace {
-
-struct ErrorBlock {
-  jpeg_error_mgr manager;  // first: libjpeg hands error_exit its address
-  jmp_buf resume;
-};
 
 // A progressive stream may repeat its scans without end, and every scan
 // costs a pass over all coefficients of the image: a few kilobytes could
 // keep the batch busy for hours. Real files have a dozen scans at most.
 constexpr int kMaxScans = 500;
 
+// Rows handed to libjpeg per call in the direct case.
+constexpr JDIMENSION kRowsPerCall = 16;
+
 struct DecoderState {
   jpeg_decompress_struct decompressor;
-  ErrorBlock error;
+  jpeg::ErrorManager error;
   jpeg_progress_mgr progress;
   bool created;
   bool started;
@@ -40,17 +41,10 @@ struct DecoderState {
   JSAMPARRAY samples;
 };
 
-[[noreturn]] void jump_back(j_common_ptr common) {
-  auto* block = reinterpret_cast<ErrorBlock*>(common->err);
-  std::longjmp(block->resume, 1);
-}
-
-void stay_silent(j_common_ptr) {}
-
 // libjpeg calls this while it reads the scans; too many end the decode as
 // an error would.
 void limit_scans(j_common_ptr common) {
-  if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans) jump_back(common);
+  if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans) jpeg::jump_back(common);
 }
 
 void destroy_state(void* raw) {
@@ -60,33 +54,24 @@ void destroy_state(void* raw) {
   std::free(state);
 }
 
-// Reads the header and starts the decompressor; 0 when libjpeg fails or
-// the stream is not one this decoder handles.
-int start(DecoderState* state, const uint8_t* data, int32_t size) {
+// Refused here, before libjpeg allocates for it: a frame the image record
+// cannot hold (a multi-scan stream would get its whole coefficient buffer,
+// gigabytes for a crafted header of a few bytes). Whatever precision the
+// installed libjpeg could handle, the buffer takes 8-bit samples only.
+bool frame_supported(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.image_width > kMaxImageSide || cinfo.image_height > kMaxImageSide) return false;
+  return cinfo.data_precision == 8;
+}
+
+// Sets the output colour space: B, G, R where libjpeg can deliver it,
+// otherwise R, G, B or C, M, Y, K for converting. False for a stream of
+// unknown colour space.
+bool choose_output(DecoderState* state) {
   j_decompress_ptr cinfo = &state->decompressor;
-  cinfo->err = jpeg_std_error(&state->error.manager);
-  state->error.manager.error_exit = jump_back;
-  state->error.manager.output_message = stay_silent;
-  if (setjmp(state->error.resume) != 0) return 0;
-
-  jpeg_create_decompress(cinfo);
-  state->created = true;
-  state->progress.progress_monitor = limit_scans;
-  cinfo->progress = &state->progress;
-  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
-  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return 0;
-  // Refused here, before libjpeg allocates for it: a frame the image record
-  // cannot hold (a multi-scan stream would get its whole coefficient buffer,
-  // gigabytes for a crafted header of a few bytes).
-  if (cinfo->image_width > kMaxImageSide || cinfo->image_height > kMaxImageSide) return 0;
-  // Whatever precision the installed libjpeg could handle, the buffer takes
-  // 8-bit samples only.
-  if (cinfo->data_precision != 8) return 0;
-
   cinfo->dct_method = JDCT_ISLOW;
   switch (cinfo->jpeg_color_space) {
     case JCS_UNKNOWN:
-      return 0;
+      return false;
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
       cinfo->out_color_space = JCS_RGB;
@@ -106,13 +91,33 @@ int start(DecoderState* state, const uint8_t* data, int32_t size) {
     state->direct = true;
 #endif
   }
+  return true;
+}
 
+// The one-row buffer from libjpeg's image pool, rounded up to 4 samples.
+void allocate_sample_row(DecoderState* state) {
+  j_decompress_ptr cinfo = &state->decompressor;
+  const JDIMENSION samples = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
+  state->samples = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                               (samples + 3) & ~JDIMENSION{3}, 1);
+}
+
+// Reads the header and starts the decompressor; 0 when libjpeg fails or
+// the stream is not one this decoder handles.
+int start(DecoderState* state, const uint8_t* data, int32_t size) {
+  j_decompress_ptr cinfo = &state->decompressor;
+  cinfo->err = jpeg::attach_error_manager(state->error, jpeg::Messages::kNone);
+  if (setjmp(state->error.resume) != 0) return 0;
+
+  jpeg_create_decompress(cinfo);
+  state->created = true;
+  state->progress.progress_monitor = limit_scans;
+  cinfo->progress = &state->progress;
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return 0;
+  if (!frame_supported(*cinfo) || !choose_output(state)) return 0;
   jpeg_calc_output_dimensions(cinfo);
-  if (!state->direct) {
-    const JDIMENSION samples = cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components);
-    state->samples = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                                 (samples + 3) & ~JDIMENSION{3}, 1);
-  }
+  if (!state->direct) allocate_sample_row(state);
   if (!jpeg_start_decompress(cinfo)) return 0;
   state->started = true;
   return 1;
@@ -142,34 +147,38 @@ void convert_rgb(const JSAMPLE* in, uint8_t* out, JDIMENSION width) {
   }
 }
 
-// Rows handed to libjpeg per call in the direct case.
-constexpr JDIMENSION kRowsPerCall = 16;
+// Up to kRowsPerCall rows decoded straight into their buffer rows; the
+// number libjpeg delivered.
+JDIMENSION read_direct(j_decompress_ptr cinfo, uint8_t* destination, int32_t pitch, bool bottom_up) {
+  const JDIMENSION height = cinfo->output_height;
+  const JDIMENSION first = cinfo->output_scanline;
+  const JDIMENSION count = height - first < kRowsPerCall ? height - first : kRowsPerCall;
+  JSAMPROW rows[kRowsPerCall];
+  for (JDIMENSION k = 0; k < count; ++k)
+    rows[k] = row_address(destination, pitch, height, first + k, bottom_up);
+  return jpeg_read_scanlines(cinfo, rows, count);
+}
+
+// One row decoded into the sample buffer and converted into its buffer row.
+JDIMENSION read_converted(DecoderState* state, uint8_t* destination, int32_t pitch, bool bottom_up) {
+  j_decompress_ptr cinfo = &state->decompressor;
+  const JDIMENSION row = cinfo->output_scanline;
+  if (jpeg_read_scanlines(cinfo, state->samples, 1) != 1) return 0;
+  uint8_t* out = row_address(destination, pitch, cinfo->output_height, row, bottom_up);
+  if (cinfo->out_color_space == JCS_CMYK)
+    convert_cmyk(state->samples[0], out, cinfo->output_width);
+  else
+    convert_rgb(state->samples[0], out, cinfo->output_width);
+  return 1;
+}
 
 int read_rows(DecoderState* state, uint8_t* destination, int32_t pitch, bool bottom_up) {
   j_decompress_ptr cinfo = &state->decompressor;
   if (setjmp(state->error.resume) != 0) return 0;
 
-  const JDIMENSION height = cinfo->output_height;
-  const JDIMENSION width = cinfo->output_width;
-  JSAMPROW rows[kRowsPerCall];
-  while (cinfo->output_scanline < height) {
-    const JDIMENSION first = cinfo->output_scanline;
-    JDIMENSION got;
-    if (state->direct) {
-      JDIMENSION count = height - first < kRowsPerCall ? height - first : kRowsPerCall;
-      for (JDIMENSION k = 0; k < count; ++k)
-        rows[k] = row_address(destination, pitch, height, first + k, bottom_up);
-      got = jpeg_read_scanlines(cinfo, rows, count);
-    } else {
-      got = jpeg_read_scanlines(cinfo, state->samples, 1);
-      if (got == 1) {
-        uint8_t* out = row_address(destination, pitch, height, first, bottom_up);
-        if (cinfo->out_color_space == JCS_CMYK)
-          convert_cmyk(state->samples[0], out, width);
-        else
-          convert_rgb(state->samples[0], out, width);
-      }
-    }
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION got = state->direct ? read_direct(cinfo, destination, pitch, bottom_up)
+                                         : read_converted(state, destination, pitch, bottom_up);
     if (got == 0) return 0;  // only a suspending source stalls; never ours
   }
   jpeg_finish_decompress(cinfo);
@@ -178,7 +187,7 @@ int read_rows(DecoderState* state, uint8_t* destination, int32_t pitch, bool bot
 
 int32_t probe(DecoderContext& context) {
   if (context.data == nullptr || context.data_size < 2) return 0;
-  if (context.data[0] != 0xFF || context.data[1] != 0xD8) return 0;
+  if (jpeg::read_be16(context.data) != jpeg::marker_word(jpeg::kSOI)) return 0;
 
   auto* state = static_cast<DecoderState*>(std::calloc(1, sizeof(DecoderState)));
   if (state == nullptr) return 0;

@@ -8,6 +8,8 @@ namespace mpo::jpeg {
 
 // Every marker is 0xFF followed by its code.
 constexpr uint8_t kMarkerPrefix = 0xFF;
+constexpr uint8_t kSOF0 = 0xC0;  // frame header, baseline
+constexpr uint8_t kSOF1 = 0xC1;  // frame header, extended sequential
 constexpr uint8_t kSOI = 0xD8;   // start of image
 constexpr uint8_t kEOI = 0xD9;   // end of image
 constexpr uint8_t kSOS = 0xDA;   // start of scan

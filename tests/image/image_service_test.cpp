@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image/jpeg_codec.h"
+#include "image/jpeg_markers.h"
 #include "jpeg_helpers.h"
 
 namespace mpo {
@@ -126,7 +127,7 @@ TEST(ImageSlots, ReloadingASlotGivesWhatAFreshLoadGives) {
   EXPECT_EQ(bytes_of(images, 3), fresh(a));
   // A stream cut short after its header fails, and the slot is empty.
   testjpeg::Bytes cut = testjpeg::encode(testjpeg::pattern(5, 4, 3, 4), 5, 4, 3);
-  cut.resize(testjpeg::find_marker(cut, 0xDA) + 4);
+  cut.resize(testjpeg::find_marker(cut, jpeg::kSOS) + 4);
   ASSERT_TRUE(testjpeg::write_file(dir.file("cut.jpg"), cut));
   EXPECT_EQ(images.load_image(3, T(dir.file("cut.jpg"))), 0);
   EXPECT_EQ(images.get_image_width(3), 0);
