@@ -46,6 +46,19 @@ Bytes allocate_pixels(int64_t width, int64_t height, int depth, bool black) {
   return pixels;
 }
 
+// Reads exactly `length` bytes, retrying after signals; false on an error
+// or an early end of the file.
+bool read_fully(int fd, uint8_t* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::read(fd, buffer + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // The whole file, read with POSIX calls; false when it cannot be opened or
 // read completely.
 bool read_whole_file(const Text& name, Bytes& data, int32_t& size) {
@@ -60,22 +73,10 @@ bool read_whole_file(const Text& name, Bytes& data, int32_t& size) {
     const auto length = static_cast<size_t>(info.st_size);
     // One byte more than needed, so that an empty file gets a buffer too.
     Bytes buffer(static_cast<uint8_t*>(std::malloc(length + 1)));
-    if (buffer) {
-      size_t done = 0;
+    if (buffer && read_fully(fd, buffer.get(), length)) {
+      data = std::move(buffer);
+      size = static_cast<int32_t>(length);
       ok = true;
-      while (done < length) {
-        const ssize_t n = ::read(fd, buffer.get() + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          ok = false;
-          break;
-        }
-        done += static_cast<size_t>(n);
-      }
-      if (ok) {
-        data = std::move(buffer);
-        size = static_cast<int32_t>(length);
-      }
     }
   }
   ::close(fd);
@@ -91,6 +92,35 @@ struct ImageService::Image {
   uint8_t depth = 0;
   uint8_t source_depth = 0;
   int64_t pitch() const { return pitch_for(width, depth); }
+
+  // A record of checked geometry (1..kMaxImageSide, depth 24 or 32) that
+  // takes over `buffer`; null when out of memory.
+  static std::unique_ptr<Image> make(Bytes buffer, int64_t width, int64_t height, int depth,
+                                     int source_depth) {
+    auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
+    if (!record) return nullptr;
+    record->pixels = std::move(buffer);
+    record->width = static_cast<int16_t>(width);
+    record->height = static_cast<int16_t>(height);
+    record->depth = static_cast<uint8_t>(depth);
+    record->source_depth = static_cast<uint8_t>(source_depth);
+    return record;
+  }
+
+  // The pixel buffer for a decode of the given geometry: the previous
+  // image's when it has that geometry (its row padding cleared again),
+  // otherwise a new one, taken only after the previous one is freed.
+  static Bytes buffer_for(std::unique_ptr<Image> previous, int64_t width, int64_t height,
+                          int depth) {
+    if (previous && previous->pixels && previous->width == width && previous->height == height &&
+        previous->depth == depth) {
+      Bytes pixels = std::move(previous->pixels);
+      clear_padding(pixels.get(), width, height, depth);
+      return pixels;
+    }
+    previous.reset();
+    return allocate_pixels(width, height, depth, false);
+  }
 };
 
 ImageService::ImageService() = default;
@@ -151,9 +181,44 @@ std::unique_ptr<ImageService::Image> ImageService::detach(int slot) {
   return std::move(slots_[static_cast<size_t>(slot)]);
 }
 
-void ImageService::release(int slot) { detach(slot); }
+int ImageService::store(int slot, std::unique_ptr<Image> record) {
+  if (!record) return 0;
+  std::unique_ptr<Image>* entry = slot_entry(slot);
+  if (entry == nullptr) return 0;
+  *entry = std::move(record);
+  return 1;
+}
 
-void ImageService::free_image(int slot) { release(slot); }
+void ImageService::free_image(int slot) { detach(slot); }
+
+const DecoderDescriptor* ImageService::probe_decoders(const uint8_t* data, int32_t size) {
+  DecoderContext& context = decoder_context_;
+  context = DecoderContext{};
+  context.data = data;
+  context.data_size = size;
+  context.in_memory = 1;
+  context.frame_count = 1;
+  for (const auto& decoder : decoders_) {
+    context.private_area.reset();
+    if (decoder.probe != nullptr && decoder.probe(context) != 0) {
+      context.accepted = &decoder;
+      return &decoder;
+    }
+  }
+  context.private_area.reset();
+  return nullptr;
+}
+
+bool ImageService::decode_into(const DecoderDescriptor& decoder, uint8_t* pixels) {
+  DecoderContext& context = decoder_context_;
+  const int64_t pitch = pitch_for(context.width, context.depth);
+  bool decoded = false;
+  if (pixels != nullptr && pitch <= INT32_MAX && decoder.decode != nullptr)
+    decoded = decoder.decode(context, pixels, static_cast<int32_t>(pitch), kBottomUp) != 0;
+  if (decoder.release != nullptr) decoder.release(context);
+  context.private_area.reset();
+  return decoded;
+}
 
 int ImageService::load_image(int slot, const Text& file_name) {
   if (slot < 0) return 0;
@@ -166,72 +231,20 @@ int ImageService::load_image(int slot, const Text& file_name) {
   // the same slots again and again, and decoding into the buffer already
   // in memory spares a fresh allocation and its page faults every time.
   std::unique_ptr<Image> previous = detach(slot);
-
-  DecoderContext& context = decoder_context_;
-  context = DecoderContext{};
-  context.data = data.get();
-  context.data_size = size;
-  context.in_memory = 1;
-  context.frame_count = 1;
-
-  const DecoderDescriptor* accepted = nullptr;
-  for (const auto& decoder : decoders_) {
-    context.private_area.reset();
-    if (decoder.probe != nullptr && decoder.probe(context) != 0) {
-      accepted = &decoder;
-      break;
-    }
-  }
-  if (accepted == nullptr) {
-    context.private_area.reset();
-    return 0;
-  }
-  context.accepted = accepted;
-
-  Bytes pixels;
-  if (previous && previous->pixels && previous->width == context.width &&
-      previous->height == context.height && previous->depth == context.depth) {
-    pixels = std::move(previous->pixels);
-    clear_padding(pixels.get(), context.width, context.height, context.depth);
-  }
-  previous.reset();
-  if (!pixels) pixels = allocate_pixels(context.width, context.height, context.depth, false);
-  const int64_t pitch = pitch_for(context.width, context.depth);
-  bool decoded = false;
-  if (pixels && pitch <= INT32_MAX && accepted->decode != nullptr)
-    decoded = accepted->decode(context, pixels.get(), static_cast<int32_t>(pitch), kBottomUp) != 0;
-  if (accepted->release != nullptr) accepted->release(context);
-  context.private_area.reset();
-  if (!decoded) return 0;
-
-  std::unique_ptr<Image>* entry = slot_entry(slot);
-  if (entry == nullptr) return 0;
-  auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
-  if (!record) return 0;
-  record->pixels = std::move(pixels);
-  record->width = static_cast<int16_t>(context.width);
-  record->height = static_cast<int16_t>(context.height);
-  record->depth = static_cast<uint8_t>(context.depth);
-  record->source_depth = static_cast<uint8_t>(context.source_depth);
-  *entry = std::move(record);
-  return 1;
+  const DecoderDescriptor* accepted = probe_decoders(data.get(), size);
+  if (accepted == nullptr) return 0;
+  const DecoderContext& context = decoder_context_;
+  Bytes pixels = Image::buffer_for(std::move(previous), context.width, context.height, context.depth);
+  if (!decode_into(*accepted, pixels.get())) return 0;
+  return store(slot, Image::make(std::move(pixels), context.width, context.height, context.depth,
+                                 context.source_depth));
 }
 
 int ImageService::create_image(int slot, int64_t width, int64_t height) {
-  release(slot);
+  detach(slot);
   Bytes pixels = allocate_pixels(width, height, 24, true);
   if (!pixels) return 0;
-  std::unique_ptr<Image>* entry = slot_entry(slot);
-  if (entry == nullptr) return 0;
-  auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
-  if (!record) return 0;
-  record->pixels = std::move(pixels);
-  record->width = static_cast<int16_t>(width);
-  record->height = static_cast<int16_t>(height);
-  record->depth = 24;
-  record->source_depth = 24;
-  *entry = std::move(record);
-  return 1;
+  return store(slot, Image::make(std::move(pixels), width, height, 24, 24));
 }
 
 int64_t ImageService::get_image_width(int slot) const {

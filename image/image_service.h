@@ -136,7 +136,15 @@ class ImageService {
   std::unique_ptr<Image>* slot_entry(int slot);
   // Takes the slot's image out of it (closing a drawing context on it).
   std::unique_ptr<Image> detach(int slot);
-  void release(int slot);
+  // Puts the record into the slot; 0 for a null record or a slot table
+  // that cannot grow.
+  int store(int slot, std::unique_ptr<Image> record);
+  // Sets up the decoder context for the data and offers it to each decoder
+  // in turn; the first that accepts it, or null.
+  const DecoderDescriptor* probe_decoders(const uint8_t* data, int32_t size);
+  // Lets the accepted decoder fill `pixels` (the context's geometry) and
+  // releases its state; true when every row was decoded.
+  bool decode_into(const DecoderDescriptor& decoder, uint8_t* pixels);
   std::vector<std::unique_ptr<Image>> slots_;
   std::vector<DecoderDescriptor> decoders_;
   std::vector<EncoderDescriptor> encoders_;
@@ -144,7 +152,9 @@ class ImageService {
   std::unique_ptr<Drawing> drawing_;
 };
 
-// Inline: the composites call these once per pixel of every image.
+// Inline, so that a loop over single pixels pays one address computation
+// per call. The composites do not use them: they work in bands of rows
+// through PixelView.
 inline int64_t ImageService::read_pixel(int64_t x, int64_t y) const {
   const Drawing* d = drawing_.get();
   if (d == nullptr) return 0;
