@@ -1,7 +1,8 @@
 // Numbered file slots with a 4096-byte buffer each, and numbered directory
 // listings. One FileService per batch (or per parallel worker): slots are
 // not shared between services. File names are Text, converted to UTF-8
-// bytes at the POSIX boundary.
+// bytes at the POSIX boundary. The file slots live in files.cpp (each file
+// a BufferedFile), the listings in directory.cpp.
 #pragma once
 
 #include <cstdint>
@@ -13,51 +14,8 @@
 
 namespace mpo {
 
-// Opens `path` for writing (`access` O_WRONLY or O_RDWR) as a regular file
-// of its own, created or truncated. A symbolic link or a second hard link
-// standing at that name is removed first and replaced by a new file, so the
-// write never reaches another file; a directory, FIFO, socket or device
-// there is refused and never opened for writing. The descriptor (close on
-// exec), or -1.
-int create_own_file(const std::string& path, int access);
-
-// A file being written that takes the place of `path` only when it is
-// complete: until commit() readers of `path` see what stood there before
-// (another run reading it meanwhile never sees a half-written file), and a
-// write that fails or is abandoned, even by a killed process, leaves that
-// untouched. The same rules as create_own_file apply to what stands at
-// `path`: a link is replaced, not written through; a directory, FIFO,
-// socket or device is refused; an existing file we may not write is refused
-// too, and its permission bits (rwx for owner, group, others) carry over to
-// the new file. Where no new
-// file can be created beside it (a folder we may not write), an existing
-// file is overwritten in place.
-class PendingFile {
- public:
-  PendingFile() = default;
-  // `access` O_WRONLY or O_RDWR. On failure fd() is -1 and errno is set.
-  // `unnamed` false always takes a named temporary (as on file systems
-  // without unnamed files).
-  static PendingFile start(const std::string& path, int access, bool unnamed = true);
-  PendingFile(PendingFile&& other) noexcept;
-  PendingFile& operator=(PendingFile&& other) noexcept;
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-  ~PendingFile();  // abandons a file not committed
-
-  int fd() const { return fd_; }
-  // Puts the written file at its name and closes it. False when that
-  // failed; nothing of the new file is left behind then.
-  bool commit();
-  // Closes and discards the file; what stood at the name stays.
-  void abandon();
-
- private:
-  int fd_ = -1;
-  std::string path_;
-  std::string temp_;       // the named temporary; empty for an unnamed one
-  bool in_place_ = false;  // writing directly into `path_`
-};
+class BufferedFile;
+class DirectoryListing;
 
 class FileService {
  public:
@@ -79,10 +37,11 @@ class FileService {
   // never through a link, never a special file). Nonzero on success; on
   // failure the slot is empty.
   int create_file(int slot, const Text& name);
-  // Like create_file, for finished outputs: the file is a PendingFile that
-  // appears under `name` when close_file succeeds (also when the slot is
-  // reused or the service ends, if no write failed). Before that, and after
-  // a failed write, `name` shows what stood there before.
+  // Like create_file, for finished outputs: the file is a PendingFile
+  // (io/output_file.h) that appears under `name` when close_file succeeds
+  // (also when the slot is reused or the service ends, if no write failed).
+  // Before that, and after a failed write, `name` shows what stood there
+  // before.
   int create_output_file(int slot, const Text& name);
   // Opens an existing regular file read-only (a directory, FIFO, device or
   // socket is refused without being opened). Nonzero on success.
@@ -135,16 +94,10 @@ class FileService {
   Text directory_entry_name(int slot);
 
  private:
-  struct OpenFile;
-  struct Listing;
-  OpenFile* file(int slot) const;
-  Listing* listing(int slot) const;
-  // Empties `slot` (closing what it held) and makes the table cover it.
-  // False for a negative or absurdly large slot number.
-  bool claim_file_slot(int slot);
-  bool claim_listing_slot(int slot);
-  std::vector<std::unique_ptr<OpenFile>> files_;
-  std::vector<std::unique_ptr<Listing>> listings_;
+  BufferedFile* file(int slot) const;
+  DirectoryListing* listing(int slot) const;
+  std::vector<std::unique_ptr<BufferedFile>> files_;
+  std::vector<std::unique_ptr<DirectoryListing>> listings_;
 };
 
 }  // namespace mpo

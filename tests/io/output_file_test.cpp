@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io/files.h"
+#include "io/output_file.h"
 #include "tests/io/file_size_limit.h"
 #include "tests/io/temp_dir.h"
 
