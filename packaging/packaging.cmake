@@ -47,6 +47,8 @@ if(MPO_GUI)
 endif()
 install(FILES ${mpo_pkg_dir}/debian/copyright ${mpo_pkg_out}/changelog.gz
         DESTINATION share/doc/mpo-convert)
+install(FILES ${mpo_pkg_dir}/debian/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME mpo-convert)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mpo-convert)
@@ -67,6 +69,8 @@ formats. The user interface and the manual pages are German.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_STRIP ${CMAKE_STRIP})
+set(CPACK_PRE_BUILD_SCRIPTS ${mpo_pkg_dir}/strip_notes.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
