@@ -16,7 +16,8 @@ class DirectoryListing {
  public:
   // A listing of what `path` joined with `pattern` names (see
   // FileService::examine_directory); null when the directory cannot be read.
-  static std::unique_ptr<DirectoryListing> open(const std::string& path, const std::string& pattern);
+  static std::unique_ptr<DirectoryListing> open(const std::string& path,
+                                                const std::string& pattern);
 
   // True while an entry is current.
   bool next();

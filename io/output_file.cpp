@@ -49,7 +49,9 @@ int open_temporary(const std::string& directory, int access, bool unnamed, std::
   // name takes /proc (or a privilege), so without /proc it is not used.
   static const bool can_name_unnamed = ::access("/proc/self/fd", X_OK) == 0;
   int fd = -1;
-  if (unnamed && can_name_unnamed) fd = ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666);
+  if (unnamed && can_name_unnamed) {
+    fd = ::open(directory.c_str(), O_TMPFILE | access | O_CLOEXEC, 0666);
+  }
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
     temp = temporary_name(directory);
     fd = ::open(temp.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
