@@ -15,28 +15,20 @@
 #include <jpeglib.h>
 
 #include "image/jpeg_codec.h"
-#include "io/files.h"
+#include "image/jpeg_error.h"
+#include "io/output_file.h"
+#include "io/text.h"
 
 namespace mpo {
 
 namespace {
 
-struct ErrorBlock {
-  jpeg_error_mgr manager;  // first: libjpeg hands error_exit its address
-  jmp_buf resume;
-};
-
 struct EncoderState {
   jpeg_compress_struct compressor;
-  ErrorBlock error;
+  jpeg::ErrorManager error;
   bool created;
   JSAMPLE* row_buffer;  // only without libjpeg-turbo's B, G, R input
 };
-
-[[noreturn]] void jump_back(j_common_ptr common) {
-  auto* block = reinterpret_cast<ErrorBlock*>(common->err);
-  std::longjmp(block->resume, 1);
-}
 
 struct Picture {
   const uint8_t* pixels;
@@ -51,15 +43,67 @@ struct Picture {
   }
 };
 
+// libjpeg's defaults for R, G, B input at `quality`, with the exact integer
+// DCT.
+void set_parameters(j_compress_ptr cinfo, const Picture& picture, int quality) {
+  cinfo->image_width = static_cast<JDIMENSION>(picture.width);
+  cinfo->image_height = static_cast<JDIMENSION>(picture.height);
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_RGB;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, quality, FALSE);
+  cinfo->dct_method = JDCT_ISLOW;
+#ifdef JCS_EXTENSIONS
+  // The defaults above are those for RGB input; libjpeg-turbo reads B, G, R
+  // with the same arithmetic, so the buffer rows go in as they are.
+  cinfo->in_color_space = JCS_EXT_BGR;
+#endif
+}
+
+#ifdef JCS_EXTENSIONS
 constexpr JDIMENSION kRowsPerCall = 16;
+
+// Every picture row, kRowsPerCall at a time, straight from the buffer.
+void write_rows(EncoderState* state, const Picture& picture) {
+  j_compress_ptr cinfo = &state->compressor;
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const JDIMENSION first = cinfo->next_scanline;
+    const JDIMENSION left = cinfo->image_height - first;
+    const JDIMENSION count = left < kRowsPerCall ? left : kRowsPerCall;
+    for (JDIMENSION k = 0; k < count; ++k)
+      rows[k] = const_cast<JSAMPROW>(picture.row(static_cast<int32_t>(first + k)));
+    if (jpeg_write_scanlines(cinfo, rows, count) == 0) break;
+  }
+}
+#else
+// Every picture row converted to R, G, B in a row buffer. Without the
+// buffer no rows are written, and libjpeg's own error for too few rows
+// takes the failure path of compress.
+void write_rows(EncoderState* state, const Picture& picture) {
+  auto* buffer = static_cast<JSAMPLE*>(std::malloc(static_cast<size_t>(picture.pitch) + 4));
+  if (buffer == nullptr) return;
+  state->row_buffer = buffer;
+  for (int32_t r = 0; r < picture.height; ++r) {
+    const uint8_t* in = picture.row(r);
+    for (int32_t x = 0; x < picture.width; ++x) {
+      buffer[3 * x] = in[3 * x + 2];
+      buffer[3 * x + 1] = in[3 * x + 1];
+      buffer[3 * x + 2] = in[3 * x];
+    }
+    JSAMPROW row = buffer;
+    jpeg_write_scanlines(&state->compressor, &row, 1);
+  }
+  std::free(buffer);
+  state->row_buffer = nullptr;
+}
+#endif
 
 // 1 when the whole picture went through libjpeg to `file`, 0 on any libjpeg
 // error; the compression object is destroyed either way.
 int compress(EncoderState* state, FILE* file, const Picture& picture, int quality) {
   j_compress_ptr cinfo = &state->compressor;
-  cinfo->err = jpeg_std_error(&state->error.manager);
-  state->error.manager.error_exit = jump_back;
-  state->error.manager.trace_level = -1;
+  cinfo->err = jpeg::attach_error_manager(state->error, jpeg::Messages::kFirstWarning);
   if (setjmp(state->error.resume) != 0) {
     if (state->created) jpeg_destroy_compress(cinfo);
     std::free(state->row_buffer);
@@ -70,49 +114,9 @@ int compress(EncoderState* state, FILE* file, const Picture& picture, int qualit
   jpeg_create_compress(cinfo);
   state->created = true;
   jpeg_stdio_dest(cinfo, file);
-  cinfo->image_width = static_cast<JDIMENSION>(picture.width);
-  cinfo->image_height = static_cast<JDIMENSION>(picture.height);
-  cinfo->input_components = 3;
-  cinfo->in_color_space = JCS_RGB;
-  jpeg_set_defaults(cinfo);
-  jpeg_set_quality(cinfo, quality, FALSE);
-  cinfo->dct_method = JDCT_ISLOW;
-
-#ifdef JCS_EXTENSIONS
-  // The defaults above are those for RGB input; libjpeg-turbo reads B, G, R
-  // with the same arithmetic, so the buffer rows go in as they are.
-  cinfo->in_color_space = JCS_EXT_BGR;
+  set_parameters(cinfo, picture, quality);
   jpeg_start_compress(cinfo, TRUE);
-  JSAMPROW rows[kRowsPerCall];
-  while (cinfo->next_scanline < cinfo->image_height) {
-    const JDIMENSION first = cinfo->next_scanline;
-    const JDIMENSION left = cinfo->image_height - first;
-    const JDIMENSION count = left < kRowsPerCall ? left : kRowsPerCall;
-    for (JDIMENSION k = 0; k < count; ++k)
-      rows[k] = const_cast<JSAMPROW>(picture.row(static_cast<int32_t>(first + k)));
-    if (jpeg_write_scanlines(cinfo, rows, count) == 0) break;
-  }
-#else
-  jpeg_start_compress(cinfo, TRUE);
-  // Without a row buffer no rows are written, and libjpeg's own error for
-  // too few rows takes the failure path above.
-  auto* buffer = static_cast<JSAMPLE*>(std::malloc(static_cast<size_t>(picture.pitch) + 4));
-  if (buffer != nullptr) {
-    state->row_buffer = buffer;
-    for (int32_t r = 0; r < picture.height; ++r) {
-      const uint8_t* in = picture.row(r);
-      for (int32_t x = 0; x < picture.width; ++x) {
-        buffer[3 * x] = in[3 * x + 2];
-        buffer[3 * x + 1] = in[3 * x + 1];
-        buffer[3 * x + 2] = in[3 * x];
-      }
-      JSAMPROW row = buffer;
-      jpeg_write_scanlines(cinfo, &row, 1);
-    }
-  }
-  std::free(buffer);
-  state->row_buffer = nullptr;
-#endif
+  write_rows(state, picture);
   jpeg_finish_compress(cinfo);
   jpeg_destroy_compress(cinfo);
   state->created = false;
