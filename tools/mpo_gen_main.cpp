@@ -21,7 +21,8 @@ constexpr const char* kUsage =
     "  --seed N        scene seed (default 1)\n"
     "  --disparity D   horizontal shift of the right view in pixels (default 16)\n"
     "  --variant NAME  camera, app0_first, unequal_halves, second_jfif,\n"
-    "                  no_second_image, truncated_first, truncated_second\n"
+    "                  no_second_image, truncated_first, truncated_second,\n"
+    "                  second_jfif_no_exif, second_xmp_first, tiny_second, gain_map\n"
     "  --make S, --model S, --software S   Exif texts\n"
     "Exit status: 0 written, 1 failure, 2 usage error.\n";
 

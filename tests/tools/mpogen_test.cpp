@@ -149,15 +149,18 @@ TEST(MpoGen, EveryVariantHasItsPromisedLayout) {
       EXPECT_TRUE(has(b, 6, {'E', 'x', 'i', 'f', 0, 0}));
     }
 
-    const bool two_images = v == Variant::camera || v == Variant::app0_first || v == Variant::unequal_halves ||
-                            v == Variant::second_jfif || v == Variant::truncated_second;
+    const bool two_images = v != Variant::no_second_image && v != Variant::truncated_first;
     if (two_images) {
       ASSERT_LT(s, b.size());
       // The first image ends with its EOI right before the second one.
       EXPECT_TRUE(has(b, s - 2, {0xFF, 0xD9}));
-      const bool jfif = v == Variant::app0_first || v == Variant::second_jfif;
+      const bool jfif = v == Variant::app0_first || v == Variant::second_jfif || v == Variant::second_jfif_no_exif;
       EXPECT_TRUE(has(b, s, {0xFF, 0xD8, 0xFF, jfif ? 0xE0 : 0xE1}));
-      EXPECT_TRUE(has(b, s + (jfif ? 24 : 6), {'E', 'x', 'i', 'f'}));
+      const bool xmp = v == Variant::second_xmp_first || v == Variant::gain_map;
+      EXPECT_EQ(has(b, s + (jfif ? 24 : 6), {'E', 'x', 'i', 'f'}), v != Variant::second_jfif_no_exif && !xmp);
+      if (xmp) {
+        EXPECT_TRUE(has(b, s + 6, {'h', 't', 't', 'p'}));
+      }
     } else {
       EXPECT_EQ(s, b.size());
     }
@@ -165,7 +168,9 @@ TEST(MpoGen, EveryVariantHasItsPromisedLayout) {
     // Where a byte search would see an Exif image start: nowhere else.
     std::vector<size_t> starts;
     if (v != Variant::app0_first) starts.push_back(0);
-    if (v == Variant::camera || v == Variant::unequal_halves || v == Variant::truncated_second) starts.push_back(s);
+    if (v == Variant::camera || v == Variant::unequal_halves || v == Variant::truncated_second ||
+        v == Variant::tiny_second)
+      starts.push_back(s);
     EXPECT_EQ(exif_image_starts(b), starts);
 
     const bool complete_end = v != Variant::truncated_first && v != Variant::truncated_second;
@@ -221,7 +226,7 @@ TEST(MpoGen, UnequalHalvesPutTheSecondExifFarFromTheMiddle) {
 }
 
 TEST(MpoGen, ExifSegmentIsTheOneInTheFileAndParses) {
-  for (Variant v : {Variant::camera, Variant::app0_first, Variant::second_jfif}) {
+  for (Variant v : {Variant::camera, Variant::app0_first, Variant::second_jfif, Variant::second_xmp_first}) {
     for (int eye : {0, 1}) {
       SCOPED_TRACE(std::string(mpogen::variant_name(v)) + " eye " + std::to_string(eye));
       const Options o = small(v);

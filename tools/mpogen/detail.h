@@ -13,6 +13,11 @@ HalfSize half_size(const Options& options, int eye);
 
 // Whether the half starts with a JFIF APP0 segment in front of its Exif APP1.
 bool half_has_jfif(const Options& options, int eye);
+// Whether the half carries an Exif APP1 segment.
+bool half_has_exif(const Options& options, int eye);
+// The payload of the XMP APP1 segment that comes first in the half, from the
+// namespace text on; empty when the half has none.
+Bytes half_xmp(const Options& options, int eye);
 
 // The Exif APP1 segment of a width x height half, from its length field on
 // (the segment as a consumer copies it); empty when it would not fit into a
@@ -20,8 +25,12 @@ bool half_has_jfif(const Options& options, int eye);
 ExifInfo build_exif(const Options& options, int width, int height);
 
 // The payload of the MPF APP2 segment (from "MPF" 00 on) with zeros for the
-// image sizes and offsets, which patch_mpf fills in.
-Bytes build_mpf();
+// image sizes and offsets, which patch_mpf fills in. Two disparity images;
+// in the gain_map variant a baseline primary image and an undefined one.
+Bytes build_mpf(Variant variant);
+
+// An XMP packet as APP1 payload; a gain map's names its gain map version.
+Bytes build_xmp(bool gain_map);
 
 // Fills in sizes and offsets of the two images in the MPF segment of the
 // first image of `mpo` (first image = bytes [0, separator)). Does nothing

@@ -190,7 +190,7 @@ ExifInfo build_exif(const Options& o, int width, int height) {
   return build_exif_padded(o, width, height, kTagWindow + 1);
 }
 
-Bytes build_mpf() {
+Bytes build_mpf(Variant variant) {
   // "MPF" 00, a big-endian TIFF header, the MP index IFD (version, number of
   // images, MP entries) and two 16-byte MP entries.
   Tiff t(false);
@@ -207,10 +207,28 @@ Bytes build_mpf() {
   const size_t at = t.reserve(ifd_size(index.size()));
   write_ifd(t, at, index, 0);
   const size_t entries = index[2].stored_at;
-  t.put32(entries, 0x20020002);       // representative image, baseline primary, disparity type
-  t.put32(entries + 16, 0x00020002);  // disparity type
+  if (variant == Variant::gain_map) {
+    t.put32(entries, 0x20030000);  // representative image, baseline primary type
+  } else {
+    t.put32(entries, 0x20020002);       // representative image, disparity type
+    t.put32(entries + 16, 0x00020002);  // disparity type
+  }
   Bytes out{'M', 'P', 'F', 0};
   out.insert(out.end(), t.bytes().begin(), t.bytes().end());
+  return out;
+}
+
+Bytes build_xmp(bool gain_map) {
+  const std::string ns = "http://ns.adobe.com/xap/1.0/";
+  const std::string description =
+      gain_map ? "<rdf:Description xmlns:hdrgm=\"http://ns.adobe.com/hdr-gain-map/1.0/\" hdrgm:Version=\"1.0\"/>"
+               : "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"0\"/>";
+  const std::string packet = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                             "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">" +
+                             description + "</rdf:RDF></x:xmpmeta>";
+  Bytes out(ns.begin(), ns.end());
+  out.push_back(0);
+  out.insert(out.end(), packet.begin(), packet.end());
   return out;
 }
 

@@ -13,13 +13,26 @@ namespace mpogen {
 namespace detail {
 
 HalfSize half_size(const Options& o, int eye) {
-  if (eye == 1 && o.variant == Variant::unequal_halves)
-    return {std::max(1, o.width / 4), std::max(1, o.height / 4), o.disparity / 4};
-  return {o.width, o.height, o.disparity};
+  int divisor = 1;
+  if (eye == 1 && (o.variant == Variant::unequal_halves || o.variant == Variant::gain_map)) divisor = 4;
+  if (eye == 1 && o.variant == Variant::tiny_second) divisor = 8;
+  if (divisor == 1) return {o.width, o.height, o.disparity};
+  return {std::max(1, o.width / divisor), std::max(1, o.height / divisor), o.disparity / divisor};
 }
 
 bool half_has_jfif(const Options& o, int eye) {
-  return o.variant == Variant::app0_first || (eye == 1 && o.variant == Variant::second_jfif);
+  return o.variant == Variant::app0_first ||
+         (eye == 1 && (o.variant == Variant::second_jfif || o.variant == Variant::second_jfif_no_exif));
+}
+
+bool half_has_exif(const Options& o, int eye) {
+  return eye == 0 || (o.variant != Variant::second_jfif_no_exif && o.variant != Variant::gain_map);
+}
+
+Bytes half_xmp(const Options& o, int eye) {
+  if (eye == 1 && (o.variant == Variant::second_xmp_first || o.variant == Variant::gain_map))
+    return build_xmp(o.variant == Variant::gain_map);
+  return {};
 }
 
 }  // namespace detail
@@ -45,6 +58,10 @@ const char* variant_name(Variant v) {
     case Variant::no_second_image: return "no_second_image";
     case Variant::truncated_first: return "truncated_first";
     case Variant::truncated_second: return "truncated_second";
+    case Variant::second_jfif_no_exif: return "second_jfif_no_exif";
+    case Variant::second_xmp_first: return "second_xmp_first";
+    case Variant::tiny_second: return "tiny_second";
+    case Variant::gain_map: return "gain_map";
   }
   return "camera";
 }
@@ -56,36 +73,59 @@ std::optional<Variant> variant_from_name(std::string_view name) {
 }
 
 ExifInfo exif_info(const Options& o, int eye) {
+  if (!detail::half_has_exif(o, eye)) return {};
   const detail::HalfSize size = detail::half_size(o, eye);
-  ExifInfo info = detail::build_exif(o, size.width, size.height);
+  Options exif_options = o;
+  if (eye == 1 && o.variant == Variant::tiny_second) exif_options.maker_note_bytes = 0;
+  ExifInfo info = detail::build_exif(exif_options, size.width, size.height);
+  // Behind SOI and the marker; behind a JFIF APP0 or an XMP APP1 when one comes first.
   info.file_offset = detail::half_has_jfif(o, eye) ? 22 : 4;
+  const size_t xmp = detail::half_xmp(o, eye).size();
+  if (xmp != 0) info.file_offset += 4 + xmp;
   return info;
 }
+
+namespace {
+
+// The samples of one half: the view of the scene, or a grey ramp for a gain map.
+Bytes half_samples(const Options& o, int eye, const detail::HalfSize& size, JpegSettings& settings) {
+  if (eye == 1 && o.variant == Variant::gain_map) {
+    settings.components = 1;
+    settings.in_space = JCS_GRAYSCALE;
+    return ramp_samples(size.width, size.height, 1, 3, 5);
+  }
+  Options view = o;
+  view.width = size.width;
+  view.height = size.height;
+  view.disparity = size.disparity;
+  return render_view(view, eye);
+}
+
+}  // namespace
 
 Bytes make_half(const Options& o, int eye) {
   if (o.width < 1 || o.height < 1 || o.width > 65500 || o.height > 65500 || o.quality < 1 || o.quality > 100)
     return {};
   const detail::HalfSize size = detail::half_size(o, eye);
   const ExifInfo exif = exif_info(o, eye);
-  if (exif.segment.empty()) return {};
+  const bool with_exif = detail::half_has_exif(o, eye);
+  if (with_exif && exif.segment.empty()) return {};
   // jpeg_write_marker takes the payload; libjpeg writes the length field.
-  const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
-  const Bytes app2 = detail::build_mpf();
+  const Bytes app1 = with_exif ? Bytes(exif.segment.begin() + 2, exif.segment.end()) : Bytes();
+  const Bytes xmp = detail::half_xmp(o, eye);
+  const Bytes app2 = detail::build_mpf(o.variant);
   JpegSettings settings;
   settings.width = size.width;
   settings.height = size.height;
   settings.quality = o.quality;
   settings.jfif = detail::half_has_jfif(o, eye) ? 1 : 0;
-  settings.markers = {{JPEG_APP0 + 1, &app1}};
+  if (!xmp.empty()) settings.markers.push_back({JPEG_APP0 + 1, &xmp});
+  if (with_exif) settings.markers.push_back({JPEG_APP0 + 1, &app1});
   if (eye == 0) settings.markers.push_back({JPEG_APP0 + 2, &app2});
 
-  Options view = o;
-  view.width = size.width;
-  view.height = size.height;
-  view.disparity = size.disparity;
-  const Bytes rgb = render_view(view, eye);
-  if (rgb.empty()) return {};
-  return encode_jpeg(settings, rgb.data());
+  const Bytes samples = half_samples(o, eye, size, settings);
+  if (samples.empty()) return {};
+  return encode_jpeg(settings, samples.data());
 }
 
 Mpo make_mpo(const Options& o) {

@@ -22,12 +22,23 @@ enum class Variant {
   no_second_image,   // a single JPEG
   truncated_first,   // cut inside the first image
   truncated_second,  // cut inside the second image
+  // The MP index finds the second image where the byte search for
+  // FF D8 FF E1 .. .. "Exif" cannot:
+  second_jfif_no_exif,  // the second image starts FF D8 FF E0 and has no Exif segment
+  second_xmp_first,     // the second image starts with an XMP APP1 in front of its Exif APP1
+  tiny_second,          // the second view an eighth of the width and height, its Exif without
+                        // MakerNote: it starts beyond a quarter of the size from the middle
+  // Not a stereo pair: the second image is a grey gain map (a quarter of the
+  // width and height, XMP APP1, no Exif), MP type undefined; the first image
+  // is the representative baseline primary image.
+  gain_map,
 };
 
 inline constexpr Variant kAllVariants[] = {
-    Variant::camera,          Variant::app0_first,      Variant::unequal_halves,
-    Variant::second_jfif,     Variant::no_second_image, Variant::truncated_first,
-    Variant::truncated_second,
+    Variant::camera,           Variant::app0_first,          Variant::unequal_halves,
+    Variant::second_jfif,      Variant::no_second_image,     Variant::truncated_first,
+    Variant::truncated_second, Variant::second_jfif_no_exif, Variant::second_xmp_first,
+    Variant::tiny_second,      Variant::gain_map,
 };
 
 // The enumerator's name ("camera", "app0_first", ...).
@@ -64,7 +75,8 @@ Bytes render_view(const Options& options, int eye);
 // One complete JPEG of one view, with its Exif APP1 segment (and, for
 // eye 0, the MPF APP2 segment) as the variant says. Empty on failure
 // (size outside 1..65500, quality outside 1..100, Exif data too long).
-// In the unequal_halves variant eye 1 is a quarter of the width and height.
+// In the unequal_halves variant eye 1 is a quarter of the width and height,
+// in tiny_second an eighth; in gain_map eye 1 is the gain map.
 Bytes make_half(const Options& options, int eye);
 
 struct Mpo {
@@ -76,10 +88,11 @@ Mpo make_mpo(const Options& options);
 
 // The Exif segment of one half as a consumer copies it: from the APP1 length
 // field on, exactly L bytes (L = the big-endian length field), and where its
-// Software value lies.
+// Software value lies. The segment is empty for a half without Exif.
 struct ExifInfo {
   Bytes segment;
-  size_t file_offset = 0;            // offset of the length field in the half: 4, or 22 behind a JFIF APP0
+  size_t file_offset = 0;            // offset of the length field in the half: 4, 22 behind a JFIF APP0,
+                                     // or further behind an XMP APP1
   size_t software_value_offset = 0;  // TIFF offset of the Software value (segment position = offset + 8)
   uint32_t software_count = 0;       // count field of the Software entry (terminating zero included)
 };
