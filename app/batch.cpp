@@ -1,5 +1,7 @@
 #include "app/batch.h"
 
+#include "app/texts.h"
+
 namespace mpo {
 
 EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
@@ -12,7 +14,7 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   SplitResult split = split_mpo(files_, entry.mpo_path, base_path);
   if (split.stop != StopReason::none) {
     result.stop = split.stop;
-    ui_.show_message(u"Fehler", stop_reason_text(split.stop) + u"\r" + entry.mpo_path);
+    ui_.show_message(texts::kErrorTitle, stop_reason_text(split.stop) + u"\r" + entry.mpo_path);
     return result;
   }
   result.output_failed = !split.left_written || !split.right_written;

@@ -5,7 +5,7 @@
 #include "app/composites.h"
 #include "app/exif_image.h"
 #include "app/split.h"
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "image/image_service.h"
 #include "io/files.h"
 
@@ -25,7 +25,7 @@ struct EntryResult {
 // One per batch or parallel worker; uses that worker's own services.
 class EntryProcessor {
  public:
-  EntryProcessor(FileService& files, ImageService& images, Ui& ui)
+  EntryProcessor(FileService& files, ImageService& images, Reporter& ui)
       : files_(files), images_(images), ui_(ui) {}
 
   // Converts one entry. `flags.sbs` is set when `flags.exif` is (the Exif
@@ -36,7 +36,7 @@ class EntryProcessor {
  private:
   FileService& files_;
   ImageService& images_;
-  Ui& ui_;
+  Reporter& ui_;
   NameToken name_;
   Halves halves_;
 };

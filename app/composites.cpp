@@ -1,11 +1,12 @@
 #include "app/composites.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+
+#include "app/texts.h"
+#include "io/memory_policy.h"
 
 namespace mpo {
 
@@ -29,21 +30,6 @@ inline void prefetch_band(const int64_t* run, int64_t n, bool for_writing) {
       __builtin_prefetch(run + k, 0);
     }
   }
-}
-
-// Fresh blocks of many megabytes are otherwise faulted in 4 KiB at a time,
-// which costs more than the copies into them; huge pages, asked for before
-// the first touch, cut that by a factor of 512 where the system allows it.
-void prefer_huge_pages(void* start, int64_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  const auto begin = reinterpret_cast<uintptr_t>(start);
-  const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t end = (begin + static_cast<uintptr_t>(bytes)) & ~(kHuge - 1);
-  if (bytes > 0 && end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-  (void)start, (void)bytes;
-#endif
 }
 
 int64_t grid_bytes(const PixelGrid& grid) {
@@ -108,10 +94,9 @@ struct Composite {
 };
 
 constexpr std::array<Composite, 3> kComposites = {{
-    {&OptionFlags::sbs, kSbsSlot, u"_sbs.jpg", u"Die SBS-Datei konnte nicht erstellt werden"},
-    {&OptionFlags::sbsh, kSbshSlot, u"_sbsh.jpg",
-     u"Die SBS-halb-Datei konnte nicht erstellt werden"},
-    {&OptionFlags::ouh, kOuhSlot, u"_ouh.jpg", u"Die O/U-halb-Datei konnte nicht erstellt werden"},
+    {&OptionFlags::sbs, kSbsSlot, texts::kSbsSuffix, texts::kSbsFailed},
+    {&OptionFlags::sbsh, kSbshSlot, texts::kSbshSuffix, texts::kSbshFailed},
+    {&OptionFlags::ouh, kOuhSlot, texts::kOuhSuffix, texts::kOuhFailed},
 }};
 
 // The slot's image as a black w x h canvas where no pass draws. The previous
@@ -206,29 +191,6 @@ void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h) {
   }
 }
 
-void copy_from_grid(const PixelView& view, int64_t dx, int64_t dy, const PixelGrid& grid,
-                    int64_t w, int64_t h, int64_t ax, int64_t bx, int64_t ay, int64_t by) {
-  const int64_t stride = grid.q() + 1;
-  const int64_t pitch = view.pitch;
-  const int64_t* base = grid.data();
-  for (int64_t y0 = 0; y0 < h; y0 += kBand) {
-    const int64_t n = std::min(kBand, h - y0);
-    uint8_t* top = view.row(dy + y0);
-    for (int64_t x = 0; x < w; ++x) {
-      const int64_t* column = base + (ax * x + bx) * stride + ay * y0 + by;
-      if (x + kAhead < w) prefetch_band(column + ax * kAhead * stride, ay * n, false);
-      uint8_t* pixel = top + 3 * (dx + x);
-      // Pixel x + 1 of each row comes next; the last one of the span is
-      // written byte by byte so that nothing outside it is touched.
-      if (x + 1 < w) {
-        for (int64_t k = 0; k < n; ++k) unpack_wide(pixel - k * pitch, column[ay * k]);
-      } else {
-        for (int64_t k = 0; k < n; ++k) unpack(pixel - k * pitch, column[ay * k]);
-      }
-    }
-  }
-}
-
 void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
                    Halves& halves) {
   halves.usable = false;
@@ -254,7 +216,7 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
   halves.usable = grids && left_loaded && right_loaded && W > 0 && H > 0;
 }
 
-CompositeOutcome build_composites(ImageService& images, Ui& ui, const Text& base_path,
+CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
                                   const OptionFlags& flags, const Halves& halves) {
   CompositeOutcome outcome;
   // All requested canvases first, then one drawing sweep, then the saves in
@@ -280,7 +242,7 @@ CompositeOutcome build_composites(ImageService& images, Ui& ui, const Text& base
       if (c.slot == kSbsSlot) outcome.sbs_written = true;
     } else {
       outcome.any_failed = true;
-      ui.show_message(u"Fehlerinfo", c.failure_text);
+      ui.show_message(texts::kErrorInfoTitle, c.failure_text);
     }
   }
   return outcome;

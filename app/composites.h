@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "image/image_service.h"
 #include "io/text.h"
 
@@ -45,14 +45,11 @@ struct CompositeOutcome {
 // saves them as base path + "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg". A composite
 // that cannot be built or saved shows its "Fehlerinfo" message; the others
 // go on.
-CompositeOutcome build_composites(ImageService& images, Ui& ui, const Text& base_path,
+CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
                                   const OptionFlags& flags, const Halves& halves);
 
-// The pixel copies behind the composites, exposed for tests and benchmarks:
+// The pixel copy behind the grids, exposed for tests and benchmarks:
 // grid (x, y) = pixel (x, y) of the view for x < w, y < h.
 void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h);
-// view (dx + x, dy + y) = grid (ax * x + bx, ay * y + by) for x < w, y < h.
-void copy_from_grid(const PixelView& view, int64_t dx, int64_t dy, const PixelGrid& grid,
-                    int64_t w, int64_t h, int64_t ax, int64_t bx, int64_t ay, int64_t by);
 
 }  // namespace mpo

@@ -1,11 +1,8 @@
-// The batch driver: start-up, the phases (options, instructions, file
-// choice, listing, batch) and the closing sequence.
+// The batch driver: the phases of a run (the desktop's prompts, listing,
+// batch) and the closing sequence.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "image/image_service.h"
 #include "io/files.h"
 #include "io/text.h"
@@ -13,9 +10,7 @@
 namespace mpo {
 
 struct RunConfig {
-  // Desktop: options window, instructions and file requester. Otherwise the
-  // run starts at `start_path` with `options`.
-  bool interactive = true;
+  // Without prompts the run starts at `start_path` with `options`.
   OptionFlags options;
   Text start_path;  // a directory, or a file whose directory is used
   // The list file; relative names lie in the working directory.
@@ -36,6 +31,14 @@ struct RunResult {
   int exit_status() const { return (stopped || output_failed) ? 1 : 0; }
 };
 
-RunResult run_program(FileService& files, ImageService& images, Ui& ui, const RunConfig& config);
+// The desktop program's run: fonts, options window, instructions and file
+// requester, then the batch in the chosen file's folder and below.
+RunResult run_desktop(FileService& files, ImageService& images, Reporter& reporter,
+                      DesktopPrompts& prompts, const RunConfig& config);
+
+// A run without prompts: the batch from config.start_path with
+// config.options.
+RunResult run_batch(FileService& files, ImageService& images, Reporter& reporter,
+                    const RunConfig& config);
 
 }  // namespace mpo

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "app/header_reads.h"
+#include "app/texts.h"
+
 namespace mpo {
 
 namespace {
@@ -15,11 +18,9 @@ uint32_t le32(const MemoryBlock& b, int64_t at) {
          (uint32_t(b.read_byte(at + 2)) << 16) | (uint32_t(b.read_byte(at + 3)) << 24);
 }
 
-int read_u16(FileService& files, int slot) {
-  const int hi = files.read_byte(slot) & 0xFF;
-  const int lo = files.read_byte(slot) & 0xFF;
-  return (hi << 8) | lo;
-}
+// Where the encoder's first DQT stands: behind SOI and a plain JFIF APP0
+// (marker and 16 bytes).
+constexpr int64_t kFirstDqt = 2 + 2 + jpeg::kPlainJfifLength;
 
 // The whole side-by-side file when it has the encoder's layout: SOI, a JFIF
 // APP0 segment of 16 bytes and the first DQT at offset 20.
@@ -27,9 +28,10 @@ MemoryBlock read_side_by_side(FileService& files, const Text& name) {
   constexpr int slot = kSbsReadSlot;
   if (!files.open_file(slot, name)) return {};
   MemoryBlock copy;
-  if (read_u16(files, slot) == 0xFFD8 && read_u16(files, slot) == 0xFFE0) {
-    files.set_file_position(slot, 20);
-    if (read_u16(files, slot) == 0xFFDB) {
+  if (read_be16(files, slot) == jpeg::marker_word(jpeg::kSOI) &&
+      read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP0)) {
+    files.set_file_position(slot, kFirstDqt);
+    if (read_be16(files, slot) == jpeg::marker_word(jpeg::kDQT)) {
       files.set_file_position(slot, 0);
       const int64_t length = files.file_length(slot);
       copy = memory_allocate(length);
@@ -85,36 +87,36 @@ bool rewrite_software(MemoryBlock& segment, const Text& software) {
   return true;
 }
 
-bool write_exif_image(FileService& files, Ui& ui, const Text& base_path, MemoryBlock& segment,
+bool write_exif_image(FileService& files, Reporter& ui, const Text& base_path, MemoryBlock& segment,
                       const NameToken& name, bool sbs_written) {
-  const Text failure = u"Die JPG-EXIF-Datei konnte nicht erstellt werden";
+  const Text failure = texts::kExifFailed;
   MemoryBlock copy;
-  if (sbs_written) copy = read_side_by_side(files, base_path + u"_sbs.jpg");
+  if (sbs_written) copy = read_side_by_side(files, base_path + texts::kSbsSuffix);
   if (!copy || !segment) {
-    ui.show_message(u"Fehlerinfo", failure);
+    ui.show_message(texts::kErrorInfoTitle, failure);
     return false;
   }
   if (name.flag) rewrite_software(segment, software_text(name.token));
 
-  const Text out_name = base_path + u"_EXIF.jpg";
+  const Text out_name = base_path + texts::kExifSuffix;
   constexpr int slot = kExifWriteSlot;
   if (!files.create_output_file(slot, out_name)) {
-    ui.show_message(u"Fehlerinfo", failure);
+    ui.show_message(texts::kErrorInfoTitle, failure);
     return false;
   }
   const int64_t n = copy.size();
   bool ok = files.write_block(slot, copy.data(), 2) == 2;
-  files.write_byte(slot, 0xFF);
-  files.write_byte(slot, 0xE1);
+  files.write_byte(slot, jpeg::kMarkerPrefix);
+  files.write_byte(slot, jpeg::kAPP1);
   ok = files.write_block(slot, segment.data(), segment.size()) == segment.size() && ok;
-  ok = files.write_block(slot, copy.data() + 20, n - 20) == n - 20 && ok;
+  ok = files.write_block(slot, copy.data() + kFirstDqt, n - kFirstDqt) == n - kFirstDqt && ok;
   // A short write keeps the file from its name; nothing partial remains.
   if (ok) {
     ok = files.close_file(slot) != 0;
   } else {
     files.abandon_file(slot);
   }
-  if (!ok) ui.show_message(u"Fehlerinfo", failure);
+  if (!ok) ui.show_message(texts::kErrorInfoTitle, failure);
   return ok;
 }
 

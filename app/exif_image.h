@@ -3,7 +3,7 @@
 // Software field is rewritten from the file name.
 #pragma once
 
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "io/files.h"
 #include "io/memory.h"
 #include "io/text.h"
@@ -38,7 +38,7 @@ bool rewrite_software(MemoryBlock& segment, const Text& software);
 // side-by-side file of this entry, without a segment, or when the file
 // cannot be written completely, nothing is left behind and "Fehlerinfo" is
 // shown. True when the file was written.
-bool write_exif_image(FileService& files, Ui& ui, const Text& base_path, MemoryBlock& segment,
+bool write_exif_image(FileService& files, Reporter& ui, const Text& base_path, MemoryBlock& segment,
                       const NameToken& name, bool sbs_written);
 
 }  // namespace mpo

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/header_reads.h"
+#include "app/texts.h"
 #include "io/paths.h"
 
 namespace mpo {
@@ -9,10 +11,10 @@ namespace mpo {
 Text stop_reason_text(StopReason reason) {
   switch (reason) {
     case StopReason::none: return u"";
-    case StopReason::no_image_file: return u"keine Bilddatei";
-    case StopReason::no_memory: return u"Speicher nicht verf\u00fcgbar";
-    case StopReason::unreadable: return u"Bilddaten nicht lesbar";
-    case StopReason::no_separator: return u"Trennstelle nicht gefunden";
+    case StopReason::no_image_file: return texts::kNoImageFile;
+    case StopReason::no_memory: return texts::kNoMemory;
+    case StopReason::unreadable: return texts::kUnreadable;
+    case StopReason::no_separator: return texts::kNoSeparator;
   }
   return u"";
 }
@@ -22,12 +24,6 @@ Text base_path_of(const Text& mpo_path) {
 }
 
 namespace {
-
-int read_u16(FileService& files, int slot) {
-  const int hi = files.read_byte(slot) & 0xFF;
-  const int lo = files.read_byte(slot) & 0xFF;
-  return (hi << 8) | lo;
-}
 
 // Writes bytes to an output file. It takes its name only when complete:
 // after a failed write no partial file remains and what stood there before
@@ -49,17 +45,19 @@ MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
   if (!files.open_file(slot, mpo_path)) return {};
   MemoryBlock segment;
   int64_t start = 0;
-  if (read_u16(files, slot) == 0xFFD8) {
-    const int marker = read_u16(files, slot);
-    if (marker == 0xFFE1) {
-      start = 4;
-    } else if (marker == 0xFFE0) {
-      files.set_file_position(slot, 20);
-      if (read_u16(files, slot) == 0xFFE1) start = 22;
+  if (read_be16(files, slot) == jpeg::marker_word(jpeg::kSOI)) {
+    const int marker = read_be16(files, slot);
+    if (marker == jpeg::marker_word(jpeg::kAPP1)) {
+      start = jpeg::kApp1LengthAtStart;
+    } else if (marker == jpeg::marker_word(jpeg::kAPP0)) {
+      files.set_file_position(slot, jpeg::kApp1MarkerAfterJfif);
+      if (read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP1)) {
+        start = jpeg::kApp1LengthAfterJfif;
+      }
     }
   }
   if (start != 0) {
-    const int length = read_u16(files, slot);
+    const int length = read_be16(files, slot);
     // A length below 2 cannot even hold its own length field.
     if (length >= 2) {
       files.set_file_position(slot, start);
@@ -73,7 +71,8 @@ MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
 
 std::optional<int64_t> find_separator(const uint8_t* bytes, int64_t size) {
   static const uint8_t kExif[4] = {0x45, 0x78, 0x69, 0x66};
-  static const uint8_t kSoiApp1[4] = {0xFF, 0xD8, 0xFF, 0xE1};
+  static const uint8_t kSoiApp1[4] = {jpeg::kMarkerPrefix, jpeg::kSOI, jpeg::kMarkerPrefix,
+                                      jpeg::kAPP1};
   if (bytes == nullptr || size <= 0) return std::nullopt;
   auto hit = [&](int64_t p) {
     if (p < 6 || p > size - 4) return false;
@@ -121,8 +120,8 @@ SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base
     return result;
   }
   result.separator = *separator;
-  result.left_name = base_path + u"_L.jpg";
-  result.right_name = base_path + u"_R.jpg";
+  result.left_name = base_path + texts::kLeftSuffix;
+  result.right_name = base_path + texts::kRightSuffix;
   const uint8_t* bytes = result.file_bytes.data();
   result.left_written = write_output(files, result.left_name, bytes, result.separator);
   result.right_written =

@@ -9,11 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
 
 #include "app/composites.h"
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
 #include "io/text.h"
@@ -35,12 +34,9 @@ int32_t encode_nothing(const Text&, const uint8_t*, int32_t, int32_t, int32_t, i
   return 1;
 }
 
-class SilentUi : public Ui {
+class SilentReporter : public Reporter {
  public:
-  std::optional<OptionFlags> run_options_window() override { return OptionFlags{}; }
   void show_message(const Text&, const Text&) override { std::abort(); }
-  Text choose_file_to_open(const Text&, const Text&, const Text&, int) override { return {}; }
-  void show_progress_window(const Text&) override {}
 };
 
 // One generated MPO split into its halves on disk, decoded into slots 3 and
@@ -52,7 +48,7 @@ struct Scene {
   Text left, right, base;
   ImageService images;
   ImageService canvas;
-  SilentUi ui;
+  SilentReporter ui;
   Halves halves;
   const OptionFlags three{1, 1, 1, 0};
 

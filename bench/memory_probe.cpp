@@ -15,14 +15,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "app/driver.h"
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
 #include "io/files.h"
+#include "io/memory_policy.h"
 
 namespace {
 
@@ -48,14 +48,11 @@ long minor_faults() {
   return usage.ru_minflt;
 }
 
-class ProbeUi : public Ui {
+class ProbeReporter : public Reporter {
  public:
-  std::optional<OptionFlags> run_options_window() override { return OptionFlags{1, 1, 1, 1}; }
   void show_message(const Text& title, const Text& text) override {
     std::fprintf(stderr, "%s: %s\n", to_utf8(title).c_str(), to_utf8(text).c_str());
   }
-  Text choose_file_to_open(const Text&, const Text&, const Text&, int) override { return {}; }
-  void show_progress_window(const Text&) override {}
   void entry_done(int done, int total, const Text& base_path) override {
     double now, peak;
     resident(now, peak);
@@ -103,20 +100,20 @@ int main(int argc, char** argv) {
   }
 
   const std::string list = (fs::temp_directory_path() / ("memory-probe-" + std::to_string(getpid()))).string();
-  ProbeUi ui;
+  ProbeReporter ui;
   ui.jobs = jobs;
+  keep_large_blocks_in_heap(jobs);
   {
     FileService files;
     ImageService images;
     RunConfig config;
-    config.interactive = false;
     config.options = OptionFlags{1, 1, 1, 1};
     config.start_path = from_utf8(folder);
     config.list_file = from_utf8(list);
     config.pause_ms = 0;
     config.jobs = jobs;
     config.remove_list_early = true;
-    run_program(files, images, ui, config);
+    run_batch(files, images, ui, config);
   }
   double now, peak;
   resident(now, peak);

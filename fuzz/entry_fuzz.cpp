@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mpo::ImageService images;
   mpo::register_jpeg_decoder(images);
   mpo::register_jpeg_encoder(images);
-  fuzz::SilentUi ui;
+  fuzz::SilentReporter ui;
   mpo::OptionFlags flags{1, 1, 1, 1};
   mpo::EntryProcessor processor(files, images, ui);
   const mpo::EntryResult result =

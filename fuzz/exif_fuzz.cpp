@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string out_path = dir + "/x_EXIF.jpg";
   if (!fuzz::write_file(sbs_path, sbs, sbs_size)) return 0;
   mpo::FileService files;
-  fuzz::SilentUi ui;
+  fuzz::SilentReporter ui;
   const bool sbs_written = (flags & 2) != 0;
   const bool ok = mpo::write_exif_image(files, ui, mpo::from_utf8(dir + "/x"), segment, name,
                                         sbs_written);

@@ -1,5 +1,5 @@
 // Shared pieces of the fuzz targets: a private scratch folder, whole-file
-// helpers, a silent Ui and a cheap header check that keeps decodes small.
+// helpers, a silent reporter and a cheap header check that keeps decodes small.
 #pragma once
 
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 
 #include <jpeglib.h>
 
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "io/text.h"
 
 namespace fuzz {
@@ -90,16 +90,10 @@ inline Bytes read_file(const std::string& path, bool* found = nullptr) {
 }
 
 // Answers nothing and counts the messages.
-class SilentUi : public mpo::Ui {
+class SilentReporter : public mpo::Reporter {
  public:
   int messages = 0;
-  std::optional<mpo::OptionFlags> run_options_window() override { return mpo::OptionFlags{}; }
   void show_message(const mpo::Text&, const mpo::Text&) override { ++messages; }
-  mpo::Text choose_file_to_open(const mpo::Text&, const mpo::Text&, const mpo::Text&,
-                                int) override {
-    return {};
-  }
-  void show_progress_window(const mpo::Text&) override {}
 };
 
 // Pixel count above which a target does not decode: a header of a few bytes

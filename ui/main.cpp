@@ -8,6 +8,7 @@
 #include "app/driver.h"
 #include "image/image_service.h"
 #include "io/files.h"
+#include "io/memory_policy.h"
 #include "ui/wx_ui.h"
 
 // The run happens in main, between toolkit start-up and shut-down; the
@@ -25,10 +26,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (wxTheApp->CallOnInit()) {
+    const mpo::RunConfig config;
+    mpo::keep_large_blocks_in_heap(config.jobs);
     mpo::FileService files;
     mpo::ImageService images;
     mpo::WxUi ui;
-    mpo::run_program(files, images, ui, mpo::RunConfig{});
+    mpo::run_desktop(files, images, ui, ui, config);
   }
   wxEntryCleanup();
   return 0;

@@ -2,7 +2,7 @@
 // flags follow from a sequence of check-box clicks.
 #pragma once
 
-#include "app/ui.h"
+#include "app/front_end.h"
 
 namespace mpo {
 

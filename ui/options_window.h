@@ -8,7 +8,7 @@
 #include <wx/font.h>
 #include <wx/iconbndl.h>
 
-#include "app/ui.h"
+#include "app/front_end.h"
 
 namespace mpo {
 

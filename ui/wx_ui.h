@@ -9,13 +9,13 @@
 #include <wx/font.h>
 #include <wx/iconbndl.h>
 
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "ui/progress_window.h"
 #include "ui/top_level.h"
 
 namespace mpo {
 
-class WxUi : public Ui {
+class WxUi : public Reporter, public DesktopPrompts {
  public:
   WxUi();
   ~WxUi() override;

@@ -28,7 +28,7 @@ Outcome cli(const std::string& args, const fs::path& tmpdir) {
   const fs::path err_file =
       tmpdir.parent_path() / ("err-" + std::to_string(runs.fetch_add(1)) + ".txt");
   const std::string cmd = "TMPDIR='" + tmpdir.string() + "' " MPO_BINARY_DIR
-                          "/app/mpo-convert-cli " + args + " 2>'" + err_file.string() + "' >/dev/null";
+                          "/cli/mpo-convert-cli " + args + " 2>'" + err_file.string() + "' >/dev/null";
   Outcome o;
   const int raw = std::system(cmd.c_str());
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -189,12 +189,11 @@ TEST(CompositesBatch, OnlyExifWritesSideBySideForEveryEntryAndReadOnlyFolderRepo
   ImageService images;
   ScriptedUi ui;
   RunConfig config;
-  config.interactive = false;
   config.options = OptionFlags{0, 0, 0, 1};
   config.start_path = P(tmp.path());
   config.list_file = P(tmp.path() / "list.txt");
   config.pause_ms = 0;
-  const RunResult r = run_program(files, images, ui, config);
+  const RunResult r = run_batch(files, images, ui, config);
   EXPECT_EQ(r.exit_status(), 0);
   for (int i = 0; i < 3; ++i) {
     const auto base = tmp.path() / ("m" + std::to_string(i));
@@ -209,7 +208,7 @@ TEST(CompositesBatch, OnlyExifWritesSideBySideForEveryEntryAndReadOnlyFolderRepo
   ScriptedUi ro;
   config.options = OptionFlags{1, 1, 1, 1};
   config.list_file = u"/tmp/mpo-ro-list.txt";
-  run_program(files, images, ro, config);
+  run_batch(files, images, ro, config);
   test::fs::permissions(tmp.path(), test::fs::perms::owner_all);
   EXPECT_EQ(ro.message_titles().size(), 3u * 4u + 1u);
 }

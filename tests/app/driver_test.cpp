@@ -39,7 +39,7 @@ class Driver : public ::testing::Test {
     config.pause_ms = 0;
     test::fs::create_directories(tree());
   }
-  RunResult run() { return run_program(files, images, ui, config); }
+  RunResult run() { return run_desktop(files, images, ui, ui, config); }
 };
 
 TEST_F(Driver, PhasesInOrderAndListFileRemoved) {
@@ -77,7 +77,7 @@ TEST_F(Driver, OptionsClosedOrNoFileChosenEndsWithoutListFile) {
   EXPECT_FALSE(test::fs::exists(list()));
 
   ScriptedUi cancel;  // empty answer from the requester
-  r = run_program(files, images, cancel, config);
+  r = run_desktop(files, images, cancel, cancel, config);
   EXPECT_TRUE(r.ended_early);
   EXPECT_EQ(cancel.message_titles(), (std::vector<std::string>{"Anleitung", "Fehler"}));
   EXPECT_EQ(cancel.of_kind("message")[1].b, "Keine Datei gewählt, beende");
@@ -95,7 +95,7 @@ TEST_F(Driver, EmptyTreeAndOtherFileType) {
   TempDir other;
   ScriptedUi none;
   none.chosen_file = (other.path() / "nothing-here.mpo").string();  // need not exist
-  run_program(files, images, none, config);
+  run_desktop(files, images, none, none, config);
   EXPECT_TRUE(none.of_kind("progress").empty());
   EXPECT_EQ(none.message_titles().back(), "Programmende");
   EXPECT_FALSE(test::fs::exists(list()));
@@ -151,9 +151,8 @@ TEST_F(Driver, ListFileThatCannotBeCreatedEndsTheRun) {
 
 TEST_F(Driver, NonInteractiveRunStartsAtDirectory) {
   test::write_bytes(tree() / "a.mpo", splittable(400));
-  config.interactive = false;
   config.start_path = test::P(tree());
-  const RunResult r = run();
+  const RunResult r = run_batch(files, images, ui, config);
   EXPECT_EQ(r.entries, 1);
   EXPECT_EQ(ui.message_titles(), (std::vector<std::string>{"Programmende"}));
   EXPECT_TRUE(ui.of_kind("options").empty());

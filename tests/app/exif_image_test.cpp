@@ -175,12 +175,11 @@ class ExifImage : public ::testing::Test {
 
   RunResult convert(const OptionFlags& flags) {
     RunConfig config;
-    config.interactive = false;
     config.options = flags;
     config.start_path = P(tmp.path());
     config.list_file = P(tmp.path() / "list.txt");
     config.pause_ms = 0;
-    return run_program(files, images, ui, config);
+    return run_batch(files, images, ui, config);
   }
 };
 

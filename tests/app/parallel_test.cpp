@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "app/batch.h"
-#include "app/cli.h"
+#include "cli/progress.h"
 #include "app/composites.h"
 #include "app/driver.h"
 #include "image/jpeg_codec.h"
@@ -49,7 +49,6 @@ int outputs_of(const fs::path& mpo) {
 
 RunConfig batch_config(const fs::path& tree, const fs::path& list, int jobs, bool keep_going) {
   RunConfig c;
-  c.interactive = false;
   c.options = OptionFlags{1, 1, 1, 1};
   c.start_path = P(tree);
   c.list_file = P(list);
@@ -137,7 +136,7 @@ class StopInFlight : public ::testing::Test {
     ScriptedUi ui;
     RunConfig c = batch_config(tree(), tmp.path() / "list", 1, false);
     c.options = OptionFlags{};
-    run_program(files, images, ui, c);
+    run_batch(files, images, ui, c);
     for (const auto& call : ui.of_kind("progress")) order.emplace_back(call.a + ".mpo");
     ASSERT_EQ(order.size(), 14u);
     for (const auto& e : fs::directory_iterator(tree()))
@@ -151,7 +150,7 @@ TEST_F(StopInFlight, EntriesInFlightFinishAndNoFurtherEntryStarts) {
   ImageService images;
   ScriptedUi ui;
   const RunResult r =
-      run_program(files, images, ui, batch_config(tree(), tmp.path() / "list", 2, false));
+      run_batch(files, images, ui, batch_config(tree(), tmp.path() / "list", 2, false));
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.exit_status(), 1);
   // Twelve entries follow the broken one: a stop that let the workers go on
@@ -185,7 +184,7 @@ TEST_F(StopInFlight, KeepGoingConvertsEveryOtherEntryAndReportsEachBrokenOne) {
   ImageService images;
   ScriptedUi ui;
   const RunResult r =
-      run_program(files, images, ui, batch_config(tree(), tmp.path() / "list", 3, true));
+      run_batch(files, images, ui, batch_config(tree(), tmp.path() / "list", 3, true));
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.exit_status(), 1);
   EXPECT_EQ(r.entries, 14);
@@ -211,7 +210,7 @@ TEST(KilledRun, LeavesNothingInTheTemporaryFolder) {
 
   int err[2];
   ASSERT_EQ(pipe(err), 0);
-  const std::string cli = MPO_BINARY_DIR "/app/mpo-convert-cli";
+  const std::string cli = MPO_BINARY_DIR "/cli/mpo-convert-cli";
   const std::string env = "TMPDIR=" + tmpdir.string();
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
@@ -248,7 +247,7 @@ TEST(KilledRun, LeavesNothingInTheTemporaryFolder) {
 TEST(ProgressLine, FitsTheTerminalAndEndsWithTheBatch) {
   setenv("COLUMNS", "40", 1);
   std::ostringstream err;
-  CliUi ui(err, true);
+  CliReporter ui(err, true);
   const Text long_path = u"/home/fotograf/Bilder/Urlaub am Gardasee/Tag 3/20130412_GARDA_0017";
   ui.entry_done(1, 3, long_path);
   ui.entry_done(2, 3, u"/kurz/b");

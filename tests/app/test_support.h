@@ -1,6 +1,6 @@
 // Shared helpers for the app tests: temporary trees, file bytes, and a
-// scripted Ui that answers the options and the file choice and records
-// every call in order.
+// scripted front end that answers the options and the file choice and
+// records every call in order.
 #pragma once
 
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui.h"
+#include "app/front_end.h"
 #include "io/text.h"
 
 namespace mpo::test {
@@ -60,12 +60,13 @@ struct Call {
   std::string b;     // text
 };
 
-class ScriptedUi : public Ui {
+class ScriptedUi : public Reporter, public DesktopPrompts {
  public:
   std::optional<OptionFlags> options = OptionFlags{};
   std::string chosen_file;
   std::vector<Call> calls;
 
+  void load_ui_fonts() override {}
   std::optional<OptionFlags> run_options_window() override {
     calls.push_back({"options", "", ""});
     return options;

@@ -180,13 +180,12 @@ TEST(FileSystem, FilesThatVanishOrChangeBeforeTheirSplitStopWithTheirReason) {
   mpo::FileService files;
   mpo::ImageService images;
   mpo::RunConfig config;
-  config.interactive = false;
   config.options = mpo::OptionFlags{1, 1, 1, 1};
   config.start_path = mpo::from_utf8(scene.tree().string());
   config.list_file = mpo::from_utf8((scene.tmp() / "list.txt").string());
   config.pause_ms = 0;
   config.keep_going = true;
-  const mpo::RunResult result = mpo::run_program(files, images, ui, config);
+  const mpo::RunResult result = mpo::run_batch(files, images, ui, config);
   EXPECT_TRUE(result.stopped);
   EXPECT_EQ(result.entries, 6);
 

@@ -46,7 +46,7 @@ using Bytes = std::vector<uint8_t>;
 using mpo::test::read_bytes;
 using mpo::test::write_bytes;
 
-inline const std::string kCli = MPO_BINARY_DIR "/app/mpo-convert-cli";
+inline const std::string kCli = MPO_BINARY_DIR "/cli/mpo-convert-cli";
 
 inline const char* const kOutputSuffixes[] = {"_L.jpg",    "_R.jpg",   "_sbs.jpg",
                                               "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"};

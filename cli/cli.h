@@ -1,0 +1,20 @@
+// The command-line front end: same engine, same files and German texts as
+// the desktop program, messages and progress on the error stream.
+#pragma once
+
+#include <ostream>
+
+#include "cli/arguments.h"
+
+namespace mpo {
+
+// Prints the help (on `out`) or the usage error and the help (on `err`);
+// returns the exit status: 0 for the help, 2 for a usage error.
+int answer_without_run(const ParsedArguments& parsed, std::ostream& out, std::ostream& err);
+
+// Converts every MPO below options.path; returns the exit status: 0 all
+// outputs written, 1 the batch stopped or an output was not written, 2 the
+// path does not exist.
+int run_cli(const CliOptions& options, std::ostream& err, bool terminal);
+
+}  // namespace mpo
