@@ -112,7 +112,7 @@ TEST_F(Cli, OutputThatCannotBeWrittenGivesStatusOne) {
   fs::create_directory(tree() / "a_ouh.jpg");
   const Outcome o = cli("--ouh '" + tree().string() + "'", tmp());
   EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find("Fehlerinfo: Die O/U-halb-Datei konnte nicht erstellt werden"),
+  EXPECT_NE(o.err.find(test::cli_line(texts::kErrorInfoTitle, texts::kOuhFailed)),
             std::string::npos) << o.err;
 }
 

@@ -150,10 +150,10 @@ TEST_F(Composites, UnusableHalfWritesNoCompositeAndLendsNoPixels) {
     EXPECT_TRUE(out.any_failed);
     const auto msgs = ui.of_kind("message");
     ASSERT_EQ(msgs.size(), 3u);
-    EXPECT_EQ(msgs[0].b, "Die SBS-Datei konnte nicht erstellt werden");
-    EXPECT_EQ(msgs[1].b, "Die SBS-halb-Datei konnte nicht erstellt werden");
-    EXPECT_EQ(msgs[2].b, "Die O/U-halb-Datei konnte nicht erstellt werden");
-    for (const auto& m : msgs) EXPECT_EQ(m.a, "Fehlerinfo");
+    EXPECT_EQ(msgs[0].b, test::U8(texts::kSbsFailed));
+    EXPECT_EQ(msgs[1].b, test::U8(texts::kSbshFailed));
+    EXPECT_EQ(msgs[2].b, test::U8(texts::kOuhFailed));
+    for (const auto& m : msgs) EXPECT_EQ(m.a, test::U8(texts::kErrorInfoTitle));
     EXPECT_FALSE(test::fs::exists(tmp.path() / "second_sbs.jpg"));
     EXPECT_FALSE(test::fs::exists(tmp.path() / "second_ouh.jpg"));
     EXPECT_EQ(images.get_image_width(kRightSlot), 0);  // the old picture is gone
@@ -173,7 +173,7 @@ TEST_F(Composites, OutputThatCannotBeCreatedGivesOneMessageEach) {
   EXPECT_FALSE(out.sbs_written);
   const auto msgs = ui.of_kind("message");
   ASSERT_EQ(msgs.size(), 1u);
-  EXPECT_EQ(msgs[0].b, "Die SBS-Datei konnte nicht erstellt werden");
+  EXPECT_EQ(msgs[0].b, test::U8(texts::kSbsFailed));
   EXPECT_TRUE(test::fs::exists(tmp.path() / "d_sbsh.jpg"));
 }
 

@@ -223,7 +223,7 @@ TEST_F(ExifImage, SpliceLayoutAndIndependentReaders) {
   EXPECT_NE(tags.find(o.make), std::string::npos) << tags;
   EXPECT_NE(tags.find(o.model), std::string::npos) << tags;
   EXPECT_NE(tags.find("GARDA"), std::string::npos) << tags;
-  for (const char* s : {"_L.jpg", "_R.jpg", "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"}) {
+  for (const std::string& s : test::output_suffixes()) {
     const std::string cmd = "djpeg '" + base.string() + s + "' > /dev/null 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << s;
   }
@@ -251,8 +251,8 @@ TEST_F(ExifImage, PlainNameKeepsSegmentAndNoSegmentWritesNothing) {
   EXPECT_TRUE(test::fs::exists(tmp.path() / "noexif_sbs.jpg"));
   const auto msgs = ui.of_kind("message");
   ASSERT_EQ(msgs.size(), 2u);
-  EXPECT_EQ(msgs[0].a, "Fehlerinfo");
-  EXPECT_EQ(msgs[0].b, "Die JPG-EXIF-Datei konnte nicht erstellt werden");
+  EXPECT_EQ(msgs[0].a, test::U8(texts::kErrorInfoTitle));
+  EXPECT_EQ(msgs[0].b, test::U8(texts::kExifFailed));
 }
 
 TEST_F(ExifImage, StaleOrForeignSideBySideIsNeverSpliced) {

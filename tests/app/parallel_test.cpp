@@ -30,7 +30,6 @@ using test::ScriptedUi;
 using test::TempDir;
 namespace fs = test::fs;
 
-const char* const kSuffixes[] = {"_L.jpg", "_R.jpg", "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"};
 
 void write_mpo(const fs::path& path, uint32_t seed, int w, int h) {
   mpogen::Options o;
@@ -43,7 +42,7 @@ void write_mpo(const fs::path& path, uint32_t seed, int w, int h) {
 int outputs_of(const fs::path& mpo) {
   const std::string base = (mpo.parent_path() / mpo.stem()).string();
   int n = 0;
-  for (const char* s : kSuffixes) n += fs::exists(base + s);
+  for (const std::string& s : test::output_suffixes()) n += fs::exists(base + s);
   return n;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/front_end.h"
+#include "app/texts.h"
 #include "io/text.h"
 
 namespace mpo::test {
@@ -53,6 +54,19 @@ inline void write_bytes(const fs::path& p, const Bytes& b) {
 }
 
 inline Text P(const fs::path& p) { return from_utf8(p.string()); }
+
+// One of the program's texts as UTF-8.
+inline std::string U8(const char16_t* text) { return to_utf8(text); }
+// A "Title: text" line of the command line's messages.
+inline std::string cli_line(const char16_t* title, const char16_t* text) {
+  return U8(title) + ": " + U8(text);
+}
+// The six output suffixes, "_L.jpg" to "_EXIF.jpg".
+inline std::vector<std::string> output_suffixes() {
+  std::vector<std::string> out;
+  for (const char16_t* suffix : texts::kOutputSuffixes) out.push_back(U8(suffix));
+  return out;
+}
 
 struct Call {
   std::string kind;  // "options", "message", "choose", "progress"

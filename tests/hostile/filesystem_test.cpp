@@ -388,7 +388,7 @@ TEST(FileSystem, OutputNamesTakenByLinksOrSpecialFilesNeverReachOtherFiles) {
   EXPECT_FALSE(fs::exists(scene.outside() / "missing"));
   const auto found = check_tree(t, before);
   // Every output of a is a file of its own now, with the right content.
-  for (const char* suffix : kOutputSuffixes) {
+  for (const std::string& suffix : kOutputSuffixes) {
     const fs::path out = base_of(t / "a.mpo") + suffix;
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out))) << out;
     EXPECT_EQ(fs::hard_link_count(out), 1u) << out;

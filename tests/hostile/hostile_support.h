@@ -48,14 +48,15 @@ using mpo::test::write_bytes;
 
 inline const std::string kCli = MPO_BINARY_DIR "/cli/mpo-convert-cli";
 
-inline const char* const kOutputSuffixes[] = {"_L.jpg",    "_R.jpg",   "_sbs.jpg",
-                                              "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"};
-inline const std::string kSbsFailed = "Fehlerinfo: Die SBS-Datei konnte nicht erstellt werden";
+inline const std::vector<std::string> kOutputSuffixes = mpo::test::output_suffixes();
+inline const std::string kSbsFailed =
+    mpo::test::cli_line(mpo::texts::kErrorInfoTitle, mpo::texts::kSbsFailed);
 inline const std::string kSbshFailed =
-    "Fehlerinfo: Die SBS-halb-Datei konnte nicht erstellt werden";
-inline const std::string kOuhFailed = "Fehlerinfo: Die O/U-halb-Datei konnte nicht erstellt werden";
+    mpo::test::cli_line(mpo::texts::kErrorInfoTitle, mpo::texts::kSbshFailed);
+inline const std::string kOuhFailed =
+    mpo::test::cli_line(mpo::texts::kErrorInfoTitle, mpo::texts::kOuhFailed);
 inline const std::string kExifFailed =
-    "Fehlerinfo: Die JPG-EXIF-Datei konnte nicht erstellt werden";
+    mpo::test::cli_line(mpo::texts::kErrorInfoTitle, mpo::texts::kExifFailed);
 
 // ---------------------------------------------------------------- trees
 
@@ -205,7 +206,7 @@ inline std::map<fs::path, std::set<std::string>> check_tree(
   std::map<fs::path, std::set<std::string>> outputs;
   std::map<std::string, fs::path> output_names;
   for (const auto& [mpo, bytes] : mpos_before) {
-    for (const char* suffix : kOutputSuffixes) output_names[base_of(mpo) + suffix] = mpo;
+    for (const std::string& suffix : kOutputSuffixes) output_names[base_of(mpo) + suffix] = mpo;
   }
   for (const auto& [path, bytes] : files_below(tree)) {
     if (auto it = mpos_before.find(path); it != mpos_before.end()) {
