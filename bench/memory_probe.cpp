@@ -74,51 +74,34 @@ class ProbeReporter : public Reporter {
   double most_resident_later = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int jobs = 1;
-  std::string folder;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
-      jobs = std::atoi(argv[++i]);
-    } else {
-      folder = argv[i];
-    }
-  }
-  if (folder.empty() || jobs < 1) {
-    std::fprintf(stderr, "usage: memory-probe [--jobs N] FOLDER\n");
-    return 2;
-  }
-  folder = fs::absolute(folder).string();
-
-  int64_t largest_file = 0;
+int64_t largest_mpo(const std::string& folder) {
+  int64_t largest = 0;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
     std::string ext = e.path().extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == ".mpo") largest_file = std::max<int64_t>(largest_file, int64_t(e.file_size()));
+    if (ext == ".mpo") largest = std::max<int64_t>(largest, int64_t(e.file_size()));
   }
+  return largest;
+}
 
-  const std::string list = (fs::temp_directory_path() / ("memory-probe-" + std::to_string(getpid()))).string();
-  ProbeReporter ui;
-  ui.jobs = jobs;
-  keep_large_blocks_in_heap(jobs);
-  {
-    FileService files;
-    ImageService images;
-    RunConfig config;
-    config.options = OptionFlags{1, 1, 1, 1};
-    config.start_path = from_utf8(folder);
-    config.list_file = from_utf8(list);
-    config.pause_ms = 0;
-    config.jobs = jobs;
-    config.remove_list_early = true;
-    run_batch(files, images, ui, config);
-  }
-  double now, peak;
-  resident(now, peak);
-  if (ui.first_base.empty()) return 1;
+// Converts every MPO below the folder with all options, as the command line does.
+void convert_all(const std::string& folder, int jobs, ProbeReporter& reporter) {
+  const std::string list =
+      (fs::temp_directory_path() / ("memory-probe-" + std::to_string(getpid()))).string();
+  FileService files;
+  ImageService images;
+  RunConfig config;
+  config.options = OptionFlags{1, 1, 1, 1};
+  config.start_path = from_utf8(folder);
+  config.list_file = from_utf8(list);
+  config.pause_ms = 0;
+  config.jobs = jobs;
+  config.remove_list_early = true;
+  run_batch(files, images, reporter, config);
+}
 
+// The accounting of one entry beside what was measured.
+void print_summary(const ProbeReporter& ui, int jobs, int64_t largest_file, double peak) {
   // The size of the pictures, from the first entry's left half.
   ImageService sizes;
   register_jpeg_decoder(sizes);
@@ -142,5 +125,34 @@ int main(int argc, char** argv) {
   if (jobs == 1 && ui.most_resident_later > 0)
     std::printf("resident after the first entry %.1f MiB, most resident later %.1f MiB\n",
                 mib(ui.resident_after_first_round), mib(ui.most_resident_later));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int jobs = 1;
+  std::string folder;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      jobs = std::atoi(argv[++i]);
+    } else {
+      folder = argv[i];
+    }
+  }
+  if (folder.empty() || jobs < 1) {
+    std::fprintf(stderr, "usage: memory-probe [--jobs N] FOLDER\n");
+    return 2;
+  }
+  folder = fs::absolute(folder).string();
+  const int64_t largest_file = largest_mpo(folder);
+
+  ProbeReporter ui;
+  ui.jobs = jobs;
+  keep_large_blocks_in_heap(jobs);
+  convert_all(folder, jobs, ui);
+  double now, peak;
+  resident(now, peak);
+  if (ui.first_base.empty()) return 1;
+  print_summary(ui, jobs, largest_file, peak);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "app/batch.h"
+#include "app/texts.h"
 #include "fuzz_support.h"
 #include "image/jpeg_codec.h"
 
@@ -23,6 +24,36 @@ std::set<std::string> names_in(const std::string& dir) {
     ::closedir(d);
   }
   return names;
+}
+
+// The entry's outputs among `names`: both halves exactly when the entry
+// did not stop, and every composite present a JPEG this program reads back
+// whole. Returns how many there are; counts the composites missing.
+size_t count_outputs(const std::string& dir, const std::set<std::string>& names,
+                     const mpo::EntryResult& result, int& missing_composites) {
+  size_t present_count = 0;
+  for (const char16_t* suffix : mpo::texts::kOutputSuffixes) {
+    const std::string name = "2013_FUZZ_1" + mpo::to_utf8(suffix);
+    const bool present = names.count(name) != 0;
+    present_count += present ? 1 : 0;
+    const bool half = suffix == mpo::texts::kLeftSuffix || suffix == mpo::texts::kRightSuffix;
+    if (half) {
+      FUZZ_CHECK(present == (result.stop == mpo::StopReason::none));
+      continue;
+    }
+    if (result.stop != mpo::StopReason::none) {
+      FUZZ_CHECK(!present);
+      continue;
+    }
+    if (!present) {
+      ++missing_composites;
+      continue;
+    }
+    mpo::ImageService check;
+    mpo::register_jpeg_decoder(check);
+    FUZZ_CHECK(check.load_image(0, mpo::from_utf8(dir + "/" + name)) != 0);
+  }
+  return present_count;
 }
 
 }  // namespace
@@ -57,32 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(after.size() == size && (size == 0 || std::memcmp(after.data(), data, size) == 0));
 
   const std::set<std::string> names = names_in(dir);
-  static const char* const kOutputs[] = {"_L.jpg",    "_R.jpg",   "_sbs.jpg",
-                                         "_sbsh.jpg", "_ouh.jpg", "_EXIF.jpg"};
-  size_t expected_names = 1;
   int missing_composites = 0;
-  for (const char* suffix : kOutputs) {
-    const std::string name = std::string("2013_FUZZ_1") + suffix;
-    const bool present = names.count(name) != 0;
-    expected_names += present ? 1 : 0;
-    const bool half = suffix[1] == 'L' || suffix[1] == 'R';
-    if (half) {
-      FUZZ_CHECK(present == (result.stop == mpo::StopReason::none));
-      continue;
-    }
-    if (result.stop != mpo::StopReason::none) {
-      FUZZ_CHECK(!present);
-      continue;
-    }
-    if (!present) {
-      ++missing_composites;
-      continue;
-    }
-    // A composite left behind is a JPEG this program reads back whole.
-    mpo::ImageService check;
-    mpo::register_jpeg_decoder(check);
-    FUZZ_CHECK(check.load_image(0, mpo::from_utf8(dir + "/" + name)) != 0);
-  }
+  const size_t expected_names = 1 + count_outputs(dir, names, result, missing_composites);
   FUZZ_CHECK(names.size() == expected_names);  // nothing but the outputs
   if (result.stop == mpo::StopReason::none) {
     FUZZ_CHECK(sep.has_value());

@@ -93,20 +93,8 @@ Bytes exif_input(int flags, const Bytes& segment, const std::string& token, cons
   return in;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: mpo-fuzz-seeds ROOT\n");
-    return 2;
-  }
-  g_root = argv[1];
-  ::mkdir(g_root.c_str(), 0755);
-
-  // MPOs: every variant, small.
-  mpogen::Options small;
-  small.width = 64;
-  small.height = 48;
+// MPOs: every variant, small.
+void put_mpo_seeds(const mpogen::Options& small) {
   for (mpogen::Variant v : mpogen::kAllVariants) {
     mpogen::Options o = small;
     o.variant = v;
@@ -123,25 +111,16 @@ int main(int argc, char** argv) {
     put("entry_fuzz", "odd_short_exif.mpo", odd);
     put("split_fuzz", "hundred_bytes.mpo", Bytes(odd.begin(), odd.begin() + 100));
   }
+}
 
-  // JPEG halves and streams in the colour spaces and codings libjpeg reads.
-  {
-    const mpogen::Mpo mpo = mpogen::make_mpo(small);
-    const Bytes left(mpo.bytes.begin(), mpo.bytes.begin() + static_cast<long>(mpo.separator));
-    const Bytes right(mpo.bytes.begin() + static_cast<long>(mpo.separator), mpo.bytes.end());
-    put("decode_fuzz", "left_half.jpg", left);
-    put("decode_fuzz", "right_half.jpg", right);
-    mpogen::Options app0 = small;
-    app0.variant = mpogen::Variant::app0_first;
-    put("decode_fuzz", "jfif_half.jpg", mpogen::make_half(app0, 0));
-  }
-  const mpogen::ExifInfo exif = mpogen::exif_info(small, 0);
-  const Bytes app1(exif.segment.begin() + 2, exif.segment.end());
-  struct Named {
-    const char* name;
-    JpegRecipe recipe;
-  };
-  std::vector<Named> streams;
+struct NamedRecipe {
+  const char* name;
+  JpegRecipe recipe;
+};
+
+// Streams in the colour spaces and codings libjpeg reads.
+std::vector<NamedRecipe> decode_recipes() {
+  std::vector<NamedRecipe> streams;
   streams.push_back({"baseline.jpg", {}});
   {
     JpegRecipe s;
@@ -183,22 +162,37 @@ int main(int argc, char** argv) {
     s.width = 1, s.height = 1;
     streams.push_back({"one_pixel.jpg", s});
   }
-  for (const Named& n : streams) put("decode_fuzz", n.name, encode(n.recipe));
+  return streams;
+}
 
-  // Whole MPOs built from such halves, each half with an Exif APP1 first.
-  {
-    JpegRecipe s;
-    s.markers = {{JPEG_APP0 + 1, &app1}};
-    const Bytes plain = encode(s);
-    s.progressive = true;
-    const Bytes progressive = encode(s);
-    s.progressive = false, s.components = 4, s.in_space = JCS_CMYK;
-    const Bytes cmyk = encode(s);
-    put("entry_fuzz", "progressive_right.mpo", concat(plain, progressive));
-    put("entry_fuzz", "cmyk_left.mpo", concat(cmyk, plain));
-  }
+// JPEG halves and streams in the colour spaces and codings libjpeg reads.
+void put_decode_seeds(const mpogen::Options& small) {
+  const mpogen::Mpo mpo = mpogen::make_mpo(small);
+  const Bytes left(mpo.bytes.begin(), mpo.bytes.begin() + static_cast<long>(mpo.separator));
+  const Bytes right(mpo.bytes.begin() + static_cast<long>(mpo.separator), mpo.bytes.end());
+  put("decode_fuzz", "left_half.jpg", left);
+  put("decode_fuzz", "right_half.jpg", right);
+  mpogen::Options app0 = small;
+  app0.variant = mpogen::Variant::app0_first;
+  put("decode_fuzz", "jfif_half.jpg", mpogen::make_half(app0, 0));
+  for (const NamedRecipe& n : decode_recipes()) put("decode_fuzz", n.name, encode(n.recipe));
+}
 
-  // Exif splice inputs: camera segments with a side-by-side file.
+// Whole MPOs built from such halves, each half with an Exif APP1 first.
+void put_mixed_mpo_seeds(const Bytes& app1) {
+  JpegRecipe s;
+  s.markers = {{JPEG_APP0 + 1, &app1}};
+  const Bytes plain = encode(s);
+  s.progressive = true;
+  const Bytes progressive = encode(s);
+  s.progressive = false, s.components = 4, s.in_space = JCS_CMYK;
+  const Bytes cmyk = encode(s);
+  put("entry_fuzz", "progressive_right.mpo", concat(plain, progressive));
+  put("entry_fuzz", "cmyk_left.mpo", concat(cmyk, plain));
+}
+
+// Exif splice inputs: camera segments with a side-by-side file.
+void put_exif_seeds(const mpogen::Options& small, const mpogen::ExifInfo& exif) {
   const Bytes sbs = side_by_side(128, 48);
   put("exif_fuzz", "camera.bin", exif_input(3, exif.segment, "GARDA", sbs));
   put("exif_fuzz", "plain_name.bin", exif_input(2, exif.segment, "", sbs));
@@ -210,9 +204,11 @@ int main(int argc, char** argv) {
     o.software_field_size = 11;
     put("exif_fuzz", "narrow_field.bin", exif_input(1, mpogen::exif_info(o, 0).segment, "A", sbs));
   }
+}
 
-  // Lines: every terminator, names in and outside UTF-8, a line across the
-  // read buffer.
+// Lines: every terminator, names in and outside UTF-8, a line across the
+// read buffer; texts for the text operations.
+void put_text_seeds() {
   put_text("read_line_fuzz", "terminators.txt", std::string("a\r\nb\nc\rd\0e\r\r\n\n", 15));
   put_text("read_line_fuzz", "list.txt",
            "/tmp/Fotos/DSCF0001.MPO\r\ndscf0001\r\n/tmp/Fotos/Stra\xc3\x9f" "e/x.y.mpo\r\nx.y\r\n");
@@ -222,5 +218,26 @@ int main(int argc, char** argv) {
   put_text("text_fuzz", "ascii.txt", "2013_GARDA_001 name.MPO");
   put_text("text_fuzz", "german.txt", "Stra\xc3\x9f" "e_\xc3\xa4\xc3\xb6\xc3\xbc \xc3\x84\xc3\x96\xc3\x9c");
   put_text("text_fuzz", "mixed.txt", "\xed\xa0\x80\xf0\x9f\x98\x80\xc0\xaf\xff_x_y");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mpo-fuzz-seeds ROOT\n");
+    return 2;
+  }
+  g_root = argv[1];
+  ::mkdir(g_root.c_str(), 0755);
+
+  mpogen::Options small;
+  small.width = 64;
+  small.height = 48;
+  put_mpo_seeds(small);
+  put_decode_seeds(small);
+  const mpogen::ExifInfo exif = mpogen::exif_info(small, 0);
+  put_mixed_mpo_seeds(Bytes(exif.segment.begin() + 2, exif.segment.end()));
+  put_exif_seeds(small, exif);
+  put_text_seeds();
   return 0;
 }
