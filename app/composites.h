@@ -48,8 +48,4 @@ struct CompositeOutcome {
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
                                   const OptionFlags& flags, const Halves& halves);
 
-// The pixel copy behind the grids, exposed for tests and benchmarks:
-// grid (x, y) = pixel (x, y) of the view for x < w, y < h.
-void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h);
-
 }  // namespace mpo

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/composites.h"
+#include "app/grid_passes.h"
 #include "app/front_end.h"
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
