@@ -4,10 +4,14 @@
 
 namespace mpo {
 
+Text entry_base_path(const Entry& entry) {
+  return entry.output_base.empty() ? base_path_of(entry.mpo_path) : entry.output_base;
+}
+
 EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   EntryResult result;
   apply_name_token_rule(text_upper(entry.base_name), name_);
-  const Text base_path = base_path_of(entry.mpo_path);
+  const Text base_path = entry_base_path(entry);
   ui_.show_progress_window(base_path);
   ui_.keep_painted();
 

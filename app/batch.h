@@ -4,6 +4,7 @@
 
 #include "app/composites.h"
 #include "app/exif_image.h"
+#include "app/extra_outputs.h"
 #include "app/split.h"
 #include "app/front_end.h"
 #include "image/image_service.h"
@@ -14,7 +15,13 @@ namespace mpo {
 struct Entry {
   Text mpo_path;   // first line of the list file entry
   Text base_name;  // second line, as read (lower case)
+  // Where the outputs go: base path to which the suffixes are appended.
+  // Empty: next to the MPO (its path without the extension).
+  Text output_base;
 };
+
+// The entry's base path: output_base, or the MPO path without extension.
+Text entry_base_path(const Entry& entry);
 
 struct EntryResult {
   StopReason stop = StopReason::none;
@@ -25,8 +32,9 @@ struct EntryResult {
 // One per batch or parallel worker; uses that worker's own services.
 class EntryProcessor {
  public:
-  EntryProcessor(FileService& files, ImageService& images, Reporter& ui)
-      : files_(files), images_(images), ui_(ui) {}
+  EntryProcessor(FileService& files, ImageService& images, Reporter& ui,
+                 const ExtraOutputs& extra = {})
+      : files_(files), images_(images), ui_(ui), extra_(extra) {}
 
   // Converts one entry. `flags.sbs` is set when `flags.exif` is (the Exif
   // image is built from the side-by-side image). A stop is shown as
@@ -37,6 +45,7 @@ class EntryProcessor {
   FileService& files_;
   ImageService& images_;
   Reporter& ui_;
+  const ExtraOutputs extra_;
   NameToken name_;
   Halves halves_;
 };

@@ -1,0 +1,29 @@
+// The outputs and reports only the command line asks for: viewing formats,
+// the lossless side-by-side, the MP index as a second way to split, the
+// JPEG quality of every re-encoded output and detailed failure reports.
+// The desktop program always runs with the defaults, which leave every
+// output and message as they are.
+//
+// The batch takes it with its services:
+//   EntryProcessor(FileService&, ImageService&, Reporter&, const ExtraOutputs&)
+// (the last argument defaults to ExtraOutputs{}); the scheduler hands the
+// run configuration's copy to every processor it creates.
+#pragma once
+
+namespace mpo {
+
+struct ExtraOutputs {
+  bool anaglyph = false;  // base path + "_ana.jpg", W x H
+  bool cross = false;     // base path + "_x.jpg", 2W x H
+  bool tv = false;        // base path + "_tv.jpg", 1920 x 1080
+  bool lossless = false;  // base path + "_sbs-lossless.jpg", not re-encoded
+  // Split at the MP index's second image when the byte search finds none.
+  bool mp_index = false;
+  int quality = 70;  // JPEG quality 1..100 of every re-encoded output
+  // Every output not written is reported with its file name and the
+  // system's reason (command line only).
+  bool detailed_failures = false;
+  bool operator==(const ExtraOutputs&) const = default;
+};
+
+}  // namespace mpo
