@@ -115,17 +115,7 @@ PendingFile PendingFile::start(const std::string& path, int access, bool unnamed
   }
   std::string temp;
   const int fd = open_temporary(directory_of(path), access, unnamed, temp);
-  if (fd < 0) {
-    const int error = errno;
-    if (replaces_file && (error == EACCES || error == EPERM || error == EROFS)) {
-      pending.fd_ = create_own_file(path, access);
-      pending.in_place_ = pending.fd_ >= 0;
-      if (pending.in_place_) pending.path_ = path;
-      return pending;
-    }
-    errno = error;
-    return pending;
-  }
+  if (fd < 0) return pending;
   if (replaces_file) ::fchmod(fd, mode);
   pending.fd_ = fd;
   pending.path_ = path;
@@ -136,8 +126,7 @@ PendingFile PendingFile::start(const std::string& path, int access, bool unnamed
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       path_(std::move(other.path_)),
-      temp_(std::move(other.temp_)),
-      in_place_(other.in_place_) {}
+      temp_(std::move(other.temp_)) {}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
   if (this != &other) {
@@ -145,7 +134,6 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     path_ = std::move(other.path_);
     temp_ = std::move(other.temp_);
-    in_place_ = other.in_place_;
   }
   return *this;
 }
@@ -155,11 +143,6 @@ PendingFile::~PendingFile() { abandon(); }
 bool PendingFile::commit() {
   if (fd_ < 0) return false;
   const int fd = std::exchange(fd_, -1);
-  if (in_place_) {
-    if (::close(fd) == 0) return true;
-    ::unlink(path_.c_str());
-    return false;
-  }
   const std::string named = temp_.empty() ? name_unnamed(fd, path_) : temp_;
   bool ok = !named.empty();
   // A write error that only shows when closing keeps the file from its name.
@@ -173,9 +156,6 @@ bool PendingFile::commit() {
 void PendingFile::abandon() {
   if (fd_ < 0) return;
   ::close(std::exchange(fd_, -1));
-  // Overwriting in place has already destroyed what stood there; a partial
-  // file is not left in its stead.
-  if (in_place_) ::unlink(path_.c_str());
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
 }

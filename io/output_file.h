@@ -22,8 +22,9 @@ int create_own_file(const std::string& path, int access);
 // `path`: a link is replaced, not written through; a directory, FIFO,
 // socket or device is refused; an existing file we may not write is refused
 // too, and its permission bits (rwx for owner, group, others) carry over to
-// the new file. Where no new file can be created beside it (a folder we may
-// not write), an existing file is overwritten in place.
+// the new file. A file is never written in place: where no new file can be
+// created beside it (a folder we may not write, a read-only file system),
+// the start fails and what stands at `path` stays untouched.
 class PendingFile {
  public:
   PendingFile() = default;
@@ -47,8 +48,7 @@ class PendingFile {
  private:
   int fd_ = -1;
   std::string path_;
-  std::string temp_;       // the named temporary; empty for an unnamed one
-  bool in_place_ = false;  // writing directly into `path_`
+  std::string temp_;  // the named temporary; empty for an unnamed one
 };
 
 }  // namespace mpo
