@@ -184,8 +184,8 @@ bool FileService::write_failed(int slot) const {
 int64_t FileService::file_size(const Text& name) {
   if (!usable_name(name)) return -1;
   const std::string given = to_utf8(name);
-  const size_t last = given.find_last_not_of("/\\");
-  // Nothing but separators: the root.
+  const size_t last = given.find_last_not_of('/');
+  // Nothing but slashes: the root. A '\' is part of a name here.
   const std::string path = last == std::string::npos ? std::string("/") : given.substr(0, last + 1);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return -1;
