@@ -1,6 +1,9 @@
 #include "app/batch.h"
 
+#include "app/lossless_output.h"
+#include "app/output_failure.h"
 #include "app/texts.h"
+#include "app/viewing_outputs.h"
 
 namespace mpo {
 
@@ -15,13 +18,22 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   ui_.show_progress_window(base_path);
   ui_.keep_painted();
 
-  SplitResult split = split_mpo(files_, entry.mpo_path, base_path);
+  SplitResult split = split_mpo(files_, entry.mpo_path, base_path, extra_.mp_index,
+                               EntryBudget{extra_.entry_memory, flags});
   if (split.stop != StopReason::none) {
     result.stop = split.stop;
     ui_.show_message(texts::kErrorTitle, stop_reason_text(split.stop) + u"\r" + entry.mpo_path);
     return result;
   }
   result.output_failed = !split.left_written || !split.right_written;
+  // The desktop program passes over the halves in silence.
+  const FailureReport report(ui_, extra_.detailed_failures);
+  if (!split.left_written) {
+    report.quiet_output_failed(texts::kLeftFailed, split.left_name, split.left_reason);
+  }
+  if (!split.right_written) {
+    report.quiet_output_failed(texts::kRightFailed, split.right_name, split.right_reason);
+  }
   ui_.keep_painted();
 
   // Only halves written for this entry are decoded: a file left at that name
@@ -31,15 +43,35 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   ui_.keep_painted();
   if (flags.exif) flags.sbs = 1;
 
-  const CompositeOutcome composites = build_composites(images_, ui_, base_path, flags, halves_);
+  const CompositeOutcome composites =
+      build_composites(images_, ui_, base_path, flags, halves_, extra_);
   result.output_failed = result.output_failed || composites.any_failed;
   ui_.keep_painted();
-  if (flags.exif &&
-      !write_exif_image(files_, ui_, base_path, split.exif_segment, name_, composites.sbs_written)) {
+  if (flags.exif && !write_exif_image(files_, ui_, base_path, split.exif_segment, name_,
+                                      composites.sbs_written, extra_)) {
     result.output_failed = true;
   }
+  write_extra_outputs(base_path, split, result);
   // The file bytes and the Exif segment go with `split`.
   return result;
+}
+
+void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResult& split,
+                                         EntryResult& result) {
+  if (extra_.anaglyph || extra_.cross || extra_.tv) {
+    ui_.keep_painted();
+    if (!write_viewing_formats(files_, images_, ui_, base_path, halves_, split.exif_segment,
+                               extra_)) {
+      result.output_failed = true;
+    }
+  }
+  if (extra_.lossless) {
+    ui_.keep_painted();
+    if (!write_lossless_side_by_side(files_, ui_, base_path, split.file_bytes, split.separator,
+                                     split.exif_segment, extra_.detailed_failures)) {
+      result.output_failed = true;
+    }
+  }
 }
 
 }  // namespace mpo

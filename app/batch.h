@@ -42,6 +42,10 @@ class EntryProcessor {
   EntryResult process(const Entry& entry, OptionFlags& flags);
 
  private:
+  // The command line's viewing formats and lossless side-by-side.
+  void write_extra_outputs(const Text& base_path, const SplitResult& split,
+                           EntryResult& result);
+
   FileService& files_;
   ImageService& images_;
   Reporter& ui_;

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 #include "app/grid_passes.h"
+#include "app/output_failure.h"
 #include "app/texts.h"
 #include "io/memory_policy.h"
 
@@ -98,9 +100,19 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
   halves.usable = grids && left_loaded && right_loaded && W > 0 && H > 0;
 }
 
+int32_t quality_level(const ExtraOutputs& extra) { return kQualityPercent + extra.quality; }
+
+int save_reason(bool usable, const PixelView& canvas) {
+  if (!usable) return kReasonUnreadableImage;
+  if (!canvas.pixels) return ENOMEM;
+  return errno != 0 ? errno : kReasonUnknown;
+}
+
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
-                                  const OptionFlags& flags, const Halves& halves) {
+                                  const OptionFlags& flags, const Halves& halves,
+                                  const ExtraOutputs& extra) {
   CompositeOutcome outcome;
+  const FailureReport report(ui, extra.detailed_failures);
   // All requested canvases first, then one drawing sweep, then the saves in
   // the composites' order.
   std::array<PixelView, 3> canvas{};
@@ -118,13 +130,15 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
   for (size_t i = 0; i < kComposites.size(); ++i) {
     const Composite& c = kComposites[i];
     if (!(flags.*c.flag)) continue;
-    const bool saved =
-        canvas[i].pixels && images.save_image(c.slot, base_path + c.suffix, kJpegEncoderId) != 0;
+    const Text name = base_path + c.suffix;
+    errno = 0;
+    const bool saved = canvas[i].pixels &&
+                       images.save_image(c.slot, name, kJpegEncoderId, quality_level(extra)) != 0;
     if (saved) {
       if (c.slot == kSbsSlot) outcome.sbs_written = true;
     } else {
       outcome.any_failed = true;
-      ui.show_message(texts::kErrorInfoTitle, c.failure_text);
+      report.output_failed(c.failure_text, name, save_reason(halves.usable, canvas[i]));
     }
   }
   return outcome;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/extra_outputs.h"
 #include "app/front_end.h"
 #include "image/image_service.h"
 #include "io/text.h"
@@ -42,10 +43,18 @@ struct CompositeOutcome {
 };
 
 // Builds the composites the flags ask for, in the order sbs, sbsh, ouh, and
-// saves them as base path + "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg". A composite
-// that cannot be built or saved shows its "Fehlerinfo" message; the others
-// go on.
+// saves them as base path + "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg" at
+// extra.quality. A composite that cannot be built or saved shows its
+// "Fehlerinfo" message (with file and reason for extra.detailed_failures);
+// the others go on.
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
-                                  const OptionFlags& flags, const Halves& halves);
+                                  const OptionFlags& flags, const Halves& halves,
+                                  const ExtraOutputs& extra = {});
+
+// The quality level save_image takes for extra.quality.
+int32_t quality_level(const ExtraOutputs& extra);
+
+// Why a save onto `canvas` failed: the halves, the canvas or errno.
+int save_reason(bool usable, const PixelView& canvas);
 
 }  // namespace mpo

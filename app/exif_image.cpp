@@ -1,45 +1,54 @@
 #include "app/exif_image.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "app/header_reads.h"
+#include "app/output_failure.h"
 #include "app/texts.h"
 
 namespace mpo {
 
 namespace {
 
-constexpr int64_t kScanEnd = 512;  // last position of the Software scan
 constexpr int64_t kEntrySize = 12;
 constexpr int64_t kTiffStart = 8;  // segment position of the TIFF header
+constexpr int kSoftwareTag = 0x0131;
+constexpr int kAsciiType = 2;
+
+uint32_t le16(const MemoryBlock& b, int64_t at) {
+  return uint32_t(b.read_byte(at)) | (uint32_t(b.read_byte(at + 1)) << 8);
+}
 
 uint32_t le32(const MemoryBlock& b, int64_t at) {
-  return uint32_t(b.read_byte(at)) | (uint32_t(b.read_byte(at + 1)) << 8) |
-         (uint32_t(b.read_byte(at + 2)) << 16) | (uint32_t(b.read_byte(at + 3)) << 24);
+  return le16(b, at) | (le16(b, at + 2) << 16);
 }
 
 // Where the encoder's first DQT stands: behind SOI and a plain JFIF APP0
 // (marker and 16 bytes).
 constexpr int64_t kFirstDqt = 2 + 2 + jpeg::kPlainJfifLength;
 
-// The whole side-by-side file when it has the encoder's layout: SOI, a JFIF
-// APP0 segment of 16 bytes and the first DQT at offset 20.
-MemoryBlock read_side_by_side(FileService& files, const Text& name) {
-  constexpr int slot = kSbsReadSlot;
-  if (!files.open_file(slot, name)) return {};
-  MemoryBlock copy;
-  if (read_be16(files, slot) == jpeg::marker_word(jpeg::kSOI) &&
-      read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP0)) {
-    files.set_file_position(slot, kFirstDqt);
-    if (read_be16(files, slot) == jpeg::marker_word(jpeg::kDQT)) {
-      files.set_file_position(slot, 0);
-      const int64_t length = files.file_length(slot);
-      copy = memory_allocate(length);
-      if (copy && files.read_block(slot, copy.data(), length) != length) copy.release();
-    }
+// The errno value of the call that just failed, or kReasonUnknown.
+int last_reason() { return errno != 0 ? errno : kReasonUnknown; }
+
+// Segment position of IFD0's Software entry of type ASCII; -1 when the
+// segment holds no little-endian TIFF header or IFD0 has no such entry
+// inside the segment.
+int64_t software_entry(const MemoryBlock& segment) {
+  static const uint8_t kLittleEndianTiff[4] = {'I', 'I', 0x2A, 0x00};
+  if (!segment.contains(kTiffStart, 8) ||
+      std::memcmp(segment.data() + kTiffStart, kLittleEndianTiff, 4) != 0) {
+    return -1;
   }
-  files.close_file(slot);
-  return copy;
+  const int64_t ifd = kTiffStart + int64_t(le32(segment, kTiffStart + 4));
+  if (!segment.contains(ifd, 2)) return -1;
+  const int64_t count = le16(segment, ifd);
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t at = ifd + 2 + k * kEntrySize;
+    if (!segment.contains(at, kEntrySize)) return -1;
+    if (le16(segment, at) == kSoftwareTag && le16(segment, at + 2) == kAsciiType) return at;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -57,67 +66,120 @@ void apply_name_token_rule(const Text& upper_base_name, NameToken& name) {
 }
 
 Text software_text(const Text& token) {
+  // The value is one byte per character: what does not fit becomes '?'.
+  Text bytes;
+  for (size_t i = 0; i < token.size(); ++i) {
+    const char16_t unit = token[i];
+    if (unit <= 0xFF) {
+      bytes.push_back(unit);
+      continue;
+    }
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < token.size() &&
+                      token[i + 1] >= 0xDC00 && token[i + 1] <= 0xDFFF;
+    if (pair) ++i;
+    bytes.push_back(u'?');
+  }
   const Text fitted =
-      text_length(token) > 9 ? text_left(token, 10) : text_pad_right(token, 10, u" ");
+      text_length(bytes) > 9 ? text_left(bytes, 10) : text_pad_right(bytes, 10, u" ");
   return fitted + u"-V1.22";
 }
 
 bool rewrite_software(MemoryBlock& segment, const Text& software) {
-  const int64_t last = std::min(kScanEnd, segment.size() - kEntrySize);
-  bool found = false;
-  int64_t count = 0;
-  int64_t value_at = 0;  // segment position of the value's first byte
-  for (int64_t i = 0; i <= last; ++i) {
-    if (segment.read_byte(i) == 0x31 && segment.read_byte(i + 1) == 0x01 &&
-        segment.read_byte(i + 2) == 0x02 && segment.read_byte(i + 3) == 0x00) {
-      found = true;
-      const int64_t count_field = le32(segment, i + 4);
-      count = count_field - 1;  // the terminating zero stays
-      // Values of up to four bytes stand in the entry itself.
-      value_at = count_field <= 4 ? i + 8 : int64_t(le32(segment, i + 8)) + kTiffStart;
-    }
-  }
-  if (!found) return false;
+  const int64_t entry = software_entry(segment);
+  if (entry < 0) return false;
+  const int64_t count_field = le32(segment, entry + 4);
+  const int64_t count = count_field - 1;  // the terminating zero stays
+  // Values of up to four bytes stand in the entry itself.
+  const int64_t value_at =
+      count_field <= 4 ? entry + 8 : int64_t(le32(segment, entry + 8)) + kTiffStart;
   if (count <= 0) return true;
   if (!segment.contains(value_at, count)) return false;
   const Text fitted = text_pad_right(software, count, u" ");
-  for (int64_t k = 1; k <= count; ++k) {
-    segment.write_byte(value_at + k - 1, text_first_code(text_mid(fitted, k, 1)) & 0xFF);
+  for (int64_t k = 0; k < count; ++k) {
+    const char16_t unit = fitted[size_t(k)];
+    segment.write_byte(value_at + k, unit <= 0xFF ? unit : u'?');
   }
   return true;
 }
 
-bool write_exif_image(FileService& files, Reporter& ui, const Text& base_path, MemoryBlock& segment,
-                      const NameToken& name, bool sbs_written) {
-  const Text failure = texts::kExifFailed;
+MemoryBlock read_encoded_file(FileService& files, const Text& name) {
+  constexpr int slot = kSbsReadSlot;
+  if (!files.open_file(slot, name)) return {};
   MemoryBlock copy;
-  if (sbs_written) copy = read_side_by_side(files, base_path + texts::kSbsSuffix);
-  if (!copy || !segment) {
-    ui.show_message(texts::kErrorInfoTitle, failure);
-    return false;
+  if (read_be16(files, slot) == jpeg::marker_word(jpeg::kSOI) &&
+      read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP0)) {
+    files.set_file_position(slot, kFirstDqt);
+    if (read_be16(files, slot) == jpeg::marker_word(jpeg::kDQT)) {
+      files.set_file_position(slot, 0);
+      const int64_t length = files.file_length(slot);
+      copy = memory_allocate(length);
+      if (copy && files.read_block(slot, copy.data(), length) != length) copy.release();
+    }
   }
-  if (name.flag) rewrite_software(segment, software_text(name.token));
+  files.close_file(slot);
+  return copy;
+}
 
-  const Text out_name = base_path + texts::kExifSuffix;
+bool write_spliced(FileService& files, const Text& out_name, const MemoryBlock& encoded,
+                   const MemoryBlock& segment, int& reason) {
   constexpr int slot = kExifWriteSlot;
+  errno = 0;
   if (!files.create_output_file(slot, out_name)) {
-    ui.show_message(texts::kErrorInfoTitle, failure);
+    reason = last_reason();
     return false;
   }
-  const int64_t n = copy.size();
-  bool ok = files.write_block(slot, copy.data(), 2) == 2;
-  files.write_byte(slot, jpeg::kMarkerPrefix);
-  files.write_byte(slot, jpeg::kAPP1);
-  ok = files.write_block(slot, segment.data(), segment.size()) == segment.size() && ok;
-  ok = files.write_block(slot, copy.data() + kFirstDqt, n - kFirstDqt) == n - kFirstDqt && ok;
+  auto put = [&](const uint8_t* bytes, int64_t n) {
+    return files.write_block(slot, bytes, n) == n;
+  };
+  bool ok;
+  if (segment) {
+    static const uint8_t kHead[4] = {jpeg::kMarkerPrefix, jpeg::kSOI, jpeg::kMarkerPrefix,
+                                     jpeg::kAPP1};
+    ok = put(kHead, 4) && put(segment.data(), segment.size()) &&
+         put(encoded.data() + kFirstDqt, encoded.size() - kFirstDqt);
+  } else {
+    ok = put(encoded.data(), encoded.size());
+  }
   // A short write keeps the file from its name; nothing partial remains.
   if (ok) {
     ok = files.close_file(slot) != 0;
+    if (!ok) reason = last_reason();
   } else {
+    reason = last_reason();
     files.abandon_file(slot);
   }
-  if (!ok) ui.show_message(texts::kErrorInfoTitle, failure);
   return ok;
+}
+
+bool add_exif_segment(FileService& files, const Text& name, const MemoryBlock& segment,
+                      int& reason) {
+  if (!segment) return true;
+  const MemoryBlock encoded = read_encoded_file(files, name);
+  reason = kReasonUnknown;
+  if (encoded && write_spliced(files, name, encoded, segment, reason)) return true;
+  FileService::remove_file(name);
+  return false;
+}
+
+bool write_exif_image(FileService& files, Reporter& ui, const Text& base_path,
+                      const MemoryBlock& segment, const NameToken& name, bool sbs_written,
+                      const ExtraOutputs& extra) {
+  const FailureReport report(ui, extra.detailed_failures);
+  const Text out_name = base_path + texts::kExifSuffix;
+  MemoryBlock encoded;
+  if (sbs_written) encoded = read_encoded_file(files, base_path + texts::kSbsSuffix);
+  MemoryBlock own;
+  if (segment) own = memory_allocate(segment.size());
+  int reason = !encoded ? kReasonNoSideBySide : !segment ? kReasonNoExif : ENOMEM;
+  if (!encoded || !own) {
+    report.output_failed(texts::kExifFailed, out_name, reason);
+    return false;
+  }
+  std::memcpy(own.data(), segment.data(), size_t(segment.size()));
+  if (name.flag) rewrite_software(own, software_text(name.token));
+  if (write_spliced(files, out_name, encoded, own, reason)) return true;
+  report.output_failed(texts::kExifFailed, out_name, reason);
+  return false;
 }
 
 }  // namespace mpo

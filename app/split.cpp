@@ -1,8 +1,10 @@
 #include "app/split.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "app/header_reads.h"
+#include "app/mp_index.h"
 #include "app/texts.h"
 #include "io/paths.h"
 
@@ -15,6 +17,7 @@ Text stop_reason_text(StopReason reason) {
     case StopReason::no_memory: return texts::kNoMemory;
     case StopReason::unreadable: return texts::kUnreadable;
     case StopReason::no_separator: return texts::kNoSeparator;
+    case StopReason::not_stereo: return texts::kNotStereo;
   }
   return u"";
 }
@@ -23,22 +26,22 @@ Text base_path_of(const Text& mpo_path) {
   return text_left(mpo_path, text_length(mpo_path) - text_length(extension_part(mpo_path)) - 1);
 }
 
-namespace {
-
 // Writes bytes to an output file. It takes its name only when complete:
 // after a failed write no partial file remains and what stood there before
-// is kept.
-bool write_output(FileService& files, const Text& name, const uint8_t* bytes, int64_t count) {
-  if (!files.create_output_file(kMpoSlot, name)) return false;
-  const bool all = files.write_block(kMpoSlot, bytes, count) == count;
-  if (!all) {
-    files.abandon_file(kMpoSlot);
+// is kept. On failure `reason` is the errno value (0 when none was set).
+bool write_output(FileService& files, int slot, const Text& name, const uint8_t* bytes,
+                  int64_t count, int& reason) {
+  errno = 0;
+  bool ok = files.create_output_file(slot, name) != 0;
+  if (ok && files.write_block(slot, bytes, count) != count) {
+    reason = errno;
+    files.abandon_file(slot);
     return false;
   }
-  return files.close_file(kMpoSlot) != 0;
+  ok = ok && files.close_file(slot) != 0;
+  if (!ok) reason = errno;
+  return ok;
 }
-
-}  // namespace
 
 MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
   constexpr int slot = kExifReadSlot;
@@ -49,7 +52,10 @@ MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
     const int marker = read_be16(files, slot);
     if (marker == jpeg::marker_word(jpeg::kAPP1)) {
       start = jpeg::kApp1LengthAtStart;
-    } else if (marker == jpeg::marker_word(jpeg::kAPP0)) {
+    } else if (marker == jpeg::marker_word(jpeg::kAPP0) &&
+               read_be16(files, slot) == jpeg::kPlainJfifLength) {
+      // Only a plain JFIF header ends at the APP1's marker; a longer one
+      // (with a thumbnail) may hold any bytes there.
       files.set_file_position(slot, jpeg::kApp1MarkerAfterJfif);
       if (read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP1)) {
         start = jpeg::kApp1LengthAfterJfif;
@@ -88,7 +94,8 @@ std::optional<int64_t> find_separator(const uint8_t* bytes, int64_t size) {
   return std::nullopt;
 }
 
-SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base_path) {
+SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base_path,
+                      bool use_mp_index, const EntryBudget& budget) {
   SplitResult result;
   result.exif_segment = read_exif_segment(files, mpo_path);
 
@@ -97,7 +104,7 @@ SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base
     result.stop = StopReason::no_image_file;
     return result;
   }
-  if (size > kMaxMpoSize) {
+  if (size > kMaxMpoSize || !budget.admits_file(size)) {
     result.stop = StopReason::no_memory;
     return result;
   }
@@ -114,18 +121,30 @@ SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base
   files.read_block(kMpoSlot, result.file_bytes.data(), size);
   files.close_file(kMpoSlot);
 
-  const auto separator = find_separator(result.file_bytes.data(), size);
+  auto separator = find_separator(result.file_bytes.data(), size);
+  if (!separator && use_mp_index) {
+    separator = stereo_second_image_offset({result.file_bytes.data(), size_t(size)});
+    if (!separator) {
+      result.stop = StopReason::not_stereo;
+      return result;
+    }
+  }
   if (!separator) {
     result.stop = StopReason::no_separator;
+    return result;
+  }
+  if (!budget.admits_entry(result.file_bytes.data(), size, *separator)) {
+    result.stop = StopReason::no_memory;
     return result;
   }
   result.separator = *separator;
   result.left_name = base_path + texts::kLeftSuffix;
   result.right_name = base_path + texts::kRightSuffix;
   const uint8_t* bytes = result.file_bytes.data();
-  result.left_written = write_output(files, result.left_name, bytes, result.separator);
-  result.right_written =
-      write_output(files, result.right_name, bytes + result.separator, size - result.separator);
+  result.left_written =
+      write_output(files, kMpoSlot, result.left_name, bytes, result.separator, result.left_reason);
+  result.right_written = write_output(files, kMpoSlot, result.right_name, bytes + result.separator,
+                                      size - result.separator, result.right_reason);
   return result;
 }
 

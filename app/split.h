@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/entry_budget.h"
 #include "io/files.h"
 #include "io/memory.h"
 #include "io/text.h"
 
 namespace mpo {
 
-enum class StopReason { none, no_image_file, no_memory, unreadable, no_separator };
+// not_stereo: with the MP index asked for, neither the byte search nor the
+// index finds a second view.
+enum class StopReason { none, no_image_file, no_memory, unreadable, no_separator, not_stereo };
 
 // The German text of a stop reason ("" for none).
 Text stop_reason_text(StopReason reason);
@@ -30,7 +33,8 @@ Text base_path_of(const Text& mpo_path);
 
 // The first image's APP1 segment without its marker: the 2-byte length
 // field L and the payload, L bytes in all (zero-filled where the file ends
-// early). Empty when the file has none, or L < 2.
+// early). It stands right after SOI or behind a JFIF APP0 of 16 bytes.
+// Empty when the file has none, or L < 2.
 MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path);
 
 // Offset S of the second image: the position nearest the middle (after the
@@ -47,12 +51,26 @@ struct SplitResult {
   MemoryBlock exif_segment;  // empty when the MPO has none
   bool left_written = false;
   bool right_written = false;
+  int left_reason = 0;  // errno value of an output not written (0: none set)
+  int right_reason = 0;
 };
 
+// Writes `count` bytes to the output file `name` through file slot `slot`.
+// It takes its name only when complete: after a failed write no partial
+// file remains and what stood there before is kept. On failure `reason` is
+// the errno value (0 when none was set).
+bool write_output(FileService& files, int slot, const Text& name, const uint8_t* bytes,
+                  int64_t count, int& reason);
+
 // Reads the Exif segment and the whole MPO, finds the separator and writes
-// base path + "_L.jpg" (bytes [0, S)) and "_R.jpg" (bytes [S, size)).
+// base path + "_L.jpg" (bytes [0, S)) and "_R.jpg" (bytes [S, size)). With
+// `use_mp_index`, a file the byte search finds no separator in is split at
+// the second image of its MP index, when that lists a stereo pair.
 // Nothing is written for an entry that stops. An output that cannot be
 // created or fully written is not left behind (left_/right_written false).
-SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base_path);
+// An entry beyond `budget` (its file, or what its frame headers declare)
+// stops with no_memory before the file is read or anything is written.
+SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base_path,
+                      bool use_mp_index = false, const EntryBudget& budget = {});
 
 }  // namespace mpo

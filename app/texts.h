@@ -13,6 +13,7 @@ inline constexpr char16_t kErrorTitle[] = u"Fehler";
 inline constexpr char16_t kErrorInfoTitle[] = u"Fehlerinfo";
 inline constexpr char16_t kInstructionsTitle[] = u"Anleitung";
 inline constexpr char16_t kEndTitle[] = u"Programmende";
+inline constexpr char16_t kNoteTitle[] = u"Hinweis";
 
 // Shown before the file requester.
 inline constexpr char16_t kInstructions[] =
@@ -37,12 +38,22 @@ inline constexpr char16_t kListNotCreated[] =
     u"Die Liste der MPO-Dateien konnte nicht angelegt werden";
 inline constexpr char16_t kFolderUnreadable[] = u"Der Ordner konnte nicht gelesen werden\r";
 inline constexpr char16_t kFinished[] = u"Die Bearbeitung der MPO-Dateien ist beendet";
+// Fewer workers than planned could be started: "nur " N " von " M " ...".
+inline constexpr char16_t kOnlySome[] = u"nur ";
+inline constexpr char16_t kOfPlanned[] = u" von ";
+inline constexpr char16_t kWorkersStarted[] = u" Arbeitsthreads konnten gestartet werden";
+// The command line's named paths and output folders.
+inline constexpr char16_t kNotAnMpo[] = u"Keine MPO-Datei (Endung .mpo)\r";
+inline constexpr char16_t kFolderNotCreated[] =
+    u"Der Ordner f\u00fcr die Ausgaben konnte nicht angelegt werden\r";
 
 // Why an entry stops the batch (shown under "Fehler", then '\r' and the MPO).
 inline constexpr char16_t kNoImageFile[] = u"keine Bilddatei";
 inline constexpr char16_t kNoMemory[] = u"Speicher nicht verf\u00fcgbar";
 inline constexpr char16_t kUnreadable[] = u"Bilddaten nicht lesbar";
 inline constexpr char16_t kNoSeparator[] = u"Trennstelle nicht gefunden";
+// Neither the byte search nor the MP index finds a second view.
+inline constexpr char16_t kNotStereo[] = u"keine Stereo-MPO-Datei";
 
 // Output files: base path + suffix.
 inline constexpr char16_t kLeftSuffix[] = u"_L.jpg";
@@ -53,11 +64,31 @@ inline constexpr char16_t kOuhSuffix[] = u"_ouh.jpg";
 inline constexpr char16_t kExifSuffix[] = u"_EXIF.jpg";
 inline constexpr std::array<const char16_t*, 6> kOutputSuffixes = {
     kLeftSuffix, kRightSuffix, kSbsSuffix, kSbshSuffix, kOuhSuffix, kExifSuffix};
+// The command line's further outputs.
+inline constexpr char16_t kAnaglyphSuffix[] = u"_ana.jpg";
+inline constexpr char16_t kCrossSuffix[] = u"_x.jpg";
+inline constexpr char16_t kTvSuffix[] = u"_tv.jpg";
+inline constexpr char16_t kLosslessSuffix[] = u"_sbs-lossless.jpg";
 
 // An output that could not be built or written (shown under "Fehlerinfo").
 inline constexpr char16_t kSbsFailed[] = u"Die SBS-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kSbshFailed[] = u"Die SBS-halb-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kOuhFailed[] = u"Die O/U-halb-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kExifFailed[] = u"Die JPG-EXIF-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kLeftFailed[] = u"Das linke Einzelbild konnte nicht erstellt werden";
+inline constexpr char16_t kRightFailed[] = u"Das rechte Einzelbild konnte nicht erstellt werden";
+inline constexpr char16_t kAnaglyphFailed[] =
+    u"Die Anaglyphen-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kCrossFailed[] = u"Die Kreuzblick-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kTvFailed[] = u"Die TV-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kLosslessFailed[] =
+    u"Die verlustfreie SBS-Datei konnte nicht erstellt werden";
+
+// Why an output was not written, beside the system's own reasons (command
+// line only: the file's name, ": ", the reason).
+inline constexpr char16_t kReasonUnreadableImage[] = u"Bild nicht lesbar";
+inline constexpr char16_t kReasonNoExif[] = u"keine Exif-Daten in der MPO-Datei";
+inline constexpr char16_t kReasonNoSideBySide[] = u"keine SBS-Datei";
+inline constexpr char16_t kReasonUnknown[] = u"unbekannter Fehler";
 
 }  // namespace mpo::texts

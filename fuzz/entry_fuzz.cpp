@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mpo::OptionFlags flags{1, 1, 1, 1};
   mpo::EntryProcessor processor(files, images, ui);
   const mpo::EntryResult result =
-      processor.process({mpo::from_utf8(mpo_path), u"2013_fuzz_1"}, flags);
+      processor.process({mpo::from_utf8(mpo_path), u"2013_fuzz_1", mpo::Text()}, flags);
 
   const fuzz::Bytes after = fuzz::read_file(mpo_path);
   FUZZ_CHECK(after.size() == size && (size == 0 || std::memcmp(after.data(), data, size) == 0));

@@ -281,7 +281,8 @@ void ImageService::end_drawing() { drawing_.reset(); }
 
 bool ImageService::drawing() const { return drawing_ != nullptr; }
 
-int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_id) {
+int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_id,
+                             int32_t quality_level) {
   const Image* img = image(slot);
   if (file_name.empty() || img == nullptr || !img->pixels) return 0;
   const int requested_depth = img->source_depth;
@@ -302,7 +303,7 @@ int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_i
                                              : nullptr;
   if (encode == nullptr) return 0;
   return encode(file_name, img->pixels.get(), img->width, img->height,
-                static_cast<int32_t>(img->pitch()), kBottomUp, kDefaultQualityLevel,
+                static_cast<int32_t>(img->pitch()), kBottomUp, quality_level,
                 requested_depth);
 }
 

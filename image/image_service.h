@@ -18,6 +18,8 @@ constexpr uint32_t kJpegEncoderId = 0x4745504A;
 constexpr int32_t kBottomUp = 2;
 // Quality level handed to encoders by save_image (JPEG quality 70).
 constexpr int32_t kDefaultQualityLevel = 7;
+// A quality level of kQualityPercent + q asks for JPEG quality q (1..100).
+constexpr int32_t kQualityPercent = 1000;
 // Largest width or height an image record holds (signed 16 bits).
 constexpr int64_t kMaxImageSide = 32767;
 
@@ -110,7 +112,8 @@ class ImageService {
 
   // The encoder's result; 0 for an empty name, an empty slot, an unsupported
   // source depth or an unregistered encoder id.
-  int save_image(int slot, const Text& file_name, uint32_t encoder_id);
+  int save_image(int slot, const Text& file_name, uint32_t encoder_id,
+                 int32_t quality_level = kDefaultQualityLevel);
 
   // The slot's pixels; all zero/null for an empty slot.
   PixelView view(int slot) const;

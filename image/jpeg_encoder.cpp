@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -123,6 +124,12 @@ int compress(EncoderState* state, FILE* file, const Picture& picture, int qualit
   return 1;
 }
 
+// Levels 0..10 are JPEG quality 10 x level; kQualityPercent + q is quality q.
+int quality_of_level(int32_t quality_level) {
+  if (quality_level > kQualityPercent) return std::clamp(quality_level - kQualityPercent, 1, 100);
+  return 10 * std::clamp(quality_level, 0, 10);
+}
+
 int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, int32_t height,
                  int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
   const std::string path = to_utf8(file_name);
@@ -140,10 +147,9 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
     return 0;
   }
 
-  const int level = quality_level < 0 ? 0 : quality_level > 10 ? 10 : quality_level;
   const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
   EncoderState state{};
-  int ok = compress(&state, file, picture, 10 * level);
+  int ok = compress(&state, file, picture, quality_of_level(quality_level));
   // libjpeg flushes and checks the stream at the end; a write error it did
   // not see, or one that only shows when closing, is a failure all the same.
   if (std::ferror(file) != 0) ok = 0;

@@ -43,16 +43,22 @@ TEST(NameToken, SoftwareText) {
   EXPECT_EQ(to_utf8(software_text(u"XXX")), "XXX       -V1.22");
   EXPECT_EQ(to_utf8(software_text(u"ABCDEFGHIJKL")), "ABCDEFGHIJ-V1.22");
   EXPECT_EQ(to_utf8(software_text(u"GARDA")), "GARDA     -V1.22");
+  // One byte per character: above U+00FF (an emoji is one character) '?'.
+  EXPECT_EQ(to_utf8(software_text(T("A\U0001F600\u0141\u00C4B"))), "A??\u00C4B     -V1.22");
+  EXPECT_EQ(to_utf8(software_text(T("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
+                                    "\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600X"))),
+            "??????????-V1.22");
 }
 
-// A segment: length field, "Exif" 00 00, II TIFF header, then whatever the
-// test places; Software entries are put at chosen positions.
+// A segment: length field, "Exif" 00 00, II TIFF header whose IFD0 stands
+// at segment position 16 (its entries from 18), then whatever the test
+// places.
 MemoryBlock segment_of(size_t size) {
   MemoryBlock b = memory_allocate(static_cast<int64_t>(size));
   b.write_byte(0, int64_t(size) >> 8);
   b.write_byte(1, int64_t(size) & 0xFF);
-  const char head[] = "Exif\0\0II*\0";
-  for (int i = 0; i < 10; ++i) b.write_byte(2 + i, head[i]);
+  const char head[] = "Exif\0\0II*\0\x08";
+  for (int i = 0; i < 11; ++i) b.write_byte(2 + i, head[i]);
   return b;
 }
 
@@ -61,6 +67,15 @@ void put_entry(MemoryBlock& b, int64_t at, uint32_t count, uint32_t offset, uint
                          uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16), uint8_t(count >> 24),
                          uint8_t(offset), uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24)};
   for (int i = 0; i < 12; ++i) b.write_byte(at + i, e[i]);
+}
+
+// Entry k of IFD0 (a Software entry unless `tag_low` says otherwise); IFD0
+// then counts k + 1 entries.
+void put_ifd0_entry(MemoryBlock& b, int k, uint32_t count, uint32_t offset, uint8_t type = 2,
+                    uint8_t tag_low = 0x31) {
+  put_entry(b, 18 + 12 * k, count, offset, type);
+  b.write_byte(18 + 12 * k, tag_low);
+  b.write_byte(16, k + 1);
 }
 
 std::string text_at(const MemoryBlock& b, int64_t at, int64_t n) {
@@ -72,32 +87,37 @@ std::string text_at(const MemoryBlock& b, int64_t at, int64_t n) {
 TEST(RewriteSoftware, CountDecidesHowMuchIsWritten) {
   const Text sw = software_text(u"GARDA");
   MemoryBlock b = segment_of(600);
-  put_entry(b, 30, 32, 100);  // count 31: the text and 15 blanks
+  put_ifd0_entry(b, 0, 32, 100);  // count 31: the text and 15 blanks
   b.write_byte(108 + 31, 0x77);
   ASSERT_TRUE(rewrite_software(b, sw));
   EXPECT_EQ(text_at(b, 108, 31), "GARDA     -V1.22" + std::string(15, ' '));
   EXPECT_EQ(b.read_byte(108 + 31), 0x77);  // the byte after the value stays
 
   MemoryBlock c = segment_of(600);
-  put_entry(c, 30, 11, 100);  // count 10: the version text is cut off
+  put_ifd0_entry(c, 0, 11, 100);  // count 10: the version text is cut off
   ASSERT_TRUE(rewrite_software(c, sw));
   EXPECT_EQ(text_at(c, 108, 11), std::string("GARDA     ") + '\0');
 }
 
-TEST(RewriteSoftware, LastMatchInWindowWinsAndOffsetsAreFull32Bit) {
+TEST(RewriteSoftware, OnlyIfd0EntryCountsAndOffsetsAreFull32Bit) {
   MemoryBlock b = segment_of(2000);
-  put_entry(b, 20, 6, 100);
-  put_entry(b, 40, 6, 300);  // later: decides; offset above 255
+  put_ifd0_entry(b, 0, 6, 100, 2, 0x0F);  // Make: passed over
+  put_ifd0_entry(b, 1, 6, 300);           // offset above 255
+  put_entry(b, 120, 6, 100);  // stray bytes 31 01 02 00 inside a text value
+  put_entry(b, 60, 6, 100);   // ... and behind IFD0's last entry
   ASSERT_TRUE(rewrite_software(b, u"ABCDEFGH"));
   EXPECT_EQ(text_at(b, 308, 5), "ABCDE");
   EXPECT_EQ(text_at(b, 108, 5), std::string(5, '\0'));
-  EXPECT_EQ(text_at(b, 44 + 8, 1), std::string(1, '\0'));  // not the offset's low byte + 8
 
-  MemoryBlock c = segment_of(2000);
-  put_entry(c, 20, 6, 100);
-  put_entry(c, 513, 6, 300);  // beyond the window: ignored
-  ASSERT_TRUE(rewrite_software(c, u"ABCDEFGH"));
-  EXPECT_EQ(text_at(c, 108, 5), "ABCDE");
+  MemoryBlock none = segment_of(2000);
+  put_entry(none, 100, 6, 300);  // no IFD0 entry at all
+  EXPECT_FALSE(rewrite_software(none, u"ABCDEFGH"));
+  EXPECT_EQ(text_at(none, 308, 5), std::string(5, '\0'));
+
+  MemoryBlock motorola = segment_of(2000);  // big-endian TIFF: not rewritten
+  put_ifd0_entry(motorola, 0, 6, 300);
+  motorola.write_byte(8, 'M'), motorola.write_byte(9, 'M');
+  EXPECT_FALSE(rewrite_software(motorola, u"ABCDEFGH"));
 }
 
 TEST(RewriteSoftware, NeverWritesOutsideTheSegment) {
@@ -105,18 +125,26 @@ TEST(RewriteSoftware, NeverWritesOutsideTheSegment) {
   EXPECT_FALSE(rewrite_software(none, u"X"));  // no match: unchanged
 
   MemoryBlock wrong_type = segment_of(200);
-  put_entry(wrong_type, 20, 6, 50, 7);
+  put_ifd0_entry(wrong_type, 0, 6, 50, 7);
   EXPECT_FALSE(rewrite_software(wrong_type, u"X"));
 
   MemoryBlock past_end = segment_of(120);
-  put_entry(past_end, 20, 30, 100);  // value at 108..136 > 120
+  put_ifd0_entry(past_end, 0, 30, 100);  // value at 108..136 > 120
   const Bytes before(past_end.data(), past_end.data() + 120);
   EXPECT_FALSE(rewrite_software(past_end, u"ABC"));
   EXPECT_EQ(Bytes(past_end.data(), past_end.data() + 120), before);
 
   MemoryBlock huge = segment_of(120);
-  put_entry(huge, 20, 0xFFFFFFFF, 0xFFFFFFF0);
+  put_ifd0_entry(huge, 0, 0xFFFFFFFF, 0xFFFFFFF0);
   EXPECT_FALSE(rewrite_software(huge, u"ABC"));
+
+  MemoryBlock long_ifd = segment_of(60);  // IFD0 counts more entries than fit
+  put_ifd0_entry(long_ifd, 1, 2, 0, 2, 0x0F);
+  long_ifd.write_byte(16, 0xFF), long_ifd.write_byte(17, 0xFF);
+  EXPECT_FALSE(rewrite_software(long_ifd, u"ABC"));
+  MemoryBlock far_ifd = segment_of(60);  // IFD0 beyond the segment
+  far_ifd.write_byte(12, 0xF0), far_ifd.write_byte(15, 0x7F);
+  EXPECT_FALSE(rewrite_software(far_ifd, u"ABC"));
 
   for (int size = 1; size < 14; ++size) {  // shorter than one entry
     MemoryBlock tiny = memory_allocate(size);
@@ -125,9 +153,9 @@ TEST(RewriteSoftware, NeverWritesOutsideTheSegment) {
   }
 
   MemoryBlock inline_value = segment_of(200);  // count 4: the value stands in the entry
-  put_entry(inline_value, 20, 4, 0x00434241);
+  put_ifd0_entry(inline_value, 0, 4, 0x00434241);
   ASSERT_TRUE(rewrite_software(inline_value, u"XYZW"));
-  EXPECT_EQ(text_at(inline_value, 28, 4), std::string("XYZ") + '\0');
+  EXPECT_EQ(text_at(inline_value, 26, 4), std::string("XYZ") + '\0');
 }
 
 // The rewrite as first designed: low bytes of count and offset, the last

@@ -93,9 +93,9 @@ TEST_F(SplitFiles, ExifSegmentLayouts) {
   ASSERT_EQ(s.size(), 8);
   EXPECT_EQ(Bytes(s.data(), s.data() + 8), Bytes(app1.begin() + 4, app1.begin() + 12));
 
-  // APP0 first, APP1 at 20: the segment starts at 22.
+  // A plain 16-byte APP0 first, APP1 at 20: the segment starts at 22.
   Bytes app0(40, 0x11);
-  app0[0] = 0xFF, app0[1] = 0xD8, app0[2] = 0xFF, app0[3] = 0xE0;
+  app0[0] = 0xFF, app0[1] = 0xD8, app0[2] = 0xFF, app0[3] = 0xE0, app0[4] = 0x00, app0[5] = 0x10;
   app0[20] = 0xFF, app0[21] = 0xE1, app0[22] = 0x00, app0[23] = 0x06;
   test::write_bytes(at("b.mpo"), app0);
   s = read_exif_segment(files, P(at("b.mpo")));
@@ -114,7 +114,7 @@ TEST_F(SplitFiles, ExifSegmentLayouts) {
 }
 
 TEST_F(SplitFiles, NoExifSegment) {
-  const std::vector<Bytes> cases = {
+  std::vector<Bytes> cases = {
       {0xFF, 0xD9, 0xFF, 0xE1, 0x00, 0x08},          // not FF D8
       {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x08},          // neither APP0 nor APP1
       {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x00},          // L = 0
@@ -124,6 +124,11 @@ TEST_F(SplitFiles, NoExifSegment) {
   Bytes app0_other(40, 0);  // APP0 whose next segment is not APP1 at 20
   app0_other[0] = 0xFF, app0_other[1] = 0xD8, app0_other[2] = 0xFF, app0_other[3] = 0xE0;
   app0_other[20] = 0xFF, app0_other[21] = 0xDB;
+  // A longer APP0 (JFIF with a thumbnail) whose data holds FF E1 at 20.
+  Bytes thumbnail(60, 0);
+  thumbnail[0] = 0xFF, thumbnail[1] = 0xD8, thumbnail[2] = 0xFF, thumbnail[3] = 0xE0;
+  thumbnail[5] = 30, thumbnail[20] = 0xFF, thumbnail[21] = 0xE1, thumbnail[23] = 0x08;
+  cases.push_back(thumbnail);
   int n = 0;
   for (Bytes b : cases) {
     const auto p = at("n" + std::to_string(n++) + ".mpo");

@@ -1,0 +1,83 @@
+#include "app/viewing_outputs.h"
+
+#include <array>
+#include <cerrno>
+
+#include "app/exif_image.h"
+#include "app/output_failure.h"
+#include "app/texts.h"
+#include "app/viewing_formats.h"
+#include "image/jpeg_codec.h"
+
+namespace mpo {
+
+namespace {
+
+struct ViewingFormat {
+  bool ExtraOutputs::*wanted;
+  int slot;
+  const char16_t* suffix;
+  const char16_t* failure_text;
+  bool (*draw)(const Halves&, const PixelView&);
+};
+
+constexpr std::array<ViewingFormat, 3> kFormats = {{
+    {&ExtraOutputs::anaglyph, kAnaglyphSlot, texts::kAnaglyphSuffix, texts::kAnaglyphFailed,
+     draw_anaglyph},
+    {&ExtraOutputs::cross, kCrossSlot, texts::kCrossSuffix, texts::kCrossFailed, draw_cross},
+    {&ExtraOutputs::tv, kTvSlot, texts::kTvSuffix, texts::kTvFailed, draw_tv_frame},
+}};
+
+// The slot's image as a w x h canvas. The previous entry's is kept when it
+// has this size: every format writes each of its pixels.
+PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
+  PixelView view = images.view(slot);
+  if (view.pixels && view.width == w && view.height == h &&
+      images.get_image_source_depth(slot) == 24) {
+    return view;
+  }
+  if (!images.create_image(slot, w, h)) return {};
+  return images.view(slot);
+}
+
+PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves& halves) {
+  if (f.slot == kTvSlot) return canvas_of(images, f.slot, kTvFrameWidth, kTvFrameHeight);
+  const int64_t w = f.slot == kCrossSlot ? 2 * halves.width : halves.width;
+  return canvas_of(images, f.slot, w, halves.height);
+}
+
+// Draws, saves and splices one format; on failure `reason` says why.
+bool write_format(FileService& files, ImageService& images, const ViewingFormat& f,
+                  const Text& name, const Halves& halves, const MemoryBlock& exif_segment,
+                  const ExtraOutputs& extra, int& reason) {
+  PixelView canvas;
+  if (halves.usable) canvas = canvas_for(images, f, halves);
+  const bool drawn = canvas.pixels && f.draw(halves, canvas);
+  errno = 0;
+  if (!drawn || images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) == 0) {
+    reason = save_reason(halves.usable, drawn ? canvas : PixelView{});
+    return false;
+  }
+  return add_exif_segment(files, name, exif_segment, reason);
+}
+
+}  // namespace
+
+bool write_viewing_formats(FileService& files, ImageService& images, Reporter& ui,
+                           const Text& base_path, const Halves& halves,
+                           const MemoryBlock& exif_segment, const ExtraOutputs& extra) {
+  const FailureReport report(ui, extra.detailed_failures);
+  bool all = true;
+  for (const ViewingFormat& f : kFormats) {
+    if (!(extra.*f.wanted)) continue;
+    const Text name = base_path + f.suffix;
+    int reason = kReasonUnknown;
+    if (!write_format(files, images, f, name, halves, exif_segment, extra, reason)) {
+      all = false;
+      report.output_failed(f.failure_text, name, reason);
+    }
+  }
+  return all;
+}
+
+}  // namespace mpo

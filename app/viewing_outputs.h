@@ -1,0 +1,30 @@
+// The command line's viewing formats as files: anaglyph, cross-eyed pair
+// and TV frame, each drawn from the entry's decoded halves onto its own
+// image slot, encoded at the chosen quality and given the MPO's Exif
+// segment.
+#pragma once
+
+#include "app/composites.h"
+#include "app/extra_outputs.h"
+#include "app/front_end.h"
+#include "image/image_service.h"
+#include "io/files.h"
+#include "io/memory.h"
+#include "io/text.h"
+
+namespace mpo {
+
+// Image slots of the viewing formats (above the composites').
+constexpr int kAnaglyphSlot = 10;
+constexpr int kCrossSlot = 11;
+constexpr int kTvSlot = 12;
+
+// Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks. Each
+// one that cannot be drawn (unusable halves: none is), saved or given its
+// Exif shows its "Fehlerinfo" message and leaves no file behind. True when
+// every requested one was written.
+bool write_viewing_formats(FileService& files, ImageService& images, Reporter& ui,
+                           const Text& base_path, const Halves& halves,
+                           const MemoryBlock& exif_segment, const ExtraOutputs& extra);
+
+}  // namespace mpo
