@@ -81,7 +81,7 @@ TEST(ImageSlots, UnreadableFileKeepsSlotUndecodableDataEmptiesIt) {
   register_jpeg_decoder(images);
   ASSERT_NE(images.create_image(3, 7, 5), 0);
   EXPECT_EQ(images.load_image(3, T(dir.file("missing.jpg"))), 0);
-  EXPECT_EQ(images.load_image(3, T(dir.path())), 0);  // a directory cannot be read
+  EXPECT_EQ(images.load_image(3, T(dir.root())), 0);  // a directory cannot be read
   EXPECT_EQ(images.get_image_width(3), 7);
   ASSERT_TRUE(testjpeg::write_file(dir.file("text.jpg"), {'h', 'e', 'l', 'l', 'o'}));
   EXPECT_EQ(images.load_image(3, T(dir.file("text.jpg"))), 0);
