@@ -1,5 +1,8 @@
 #include "app/discovery.h"
 
+#include <cerrno>
+#include <optional>
+
 #include "io/paths.h"
 
 namespace mpo {
@@ -39,36 +42,63 @@ Text from_list_line(const Text& line) {
   return text;
 }
 
-void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
-                    const Text& extension_filter, int depth, std::vector<Text>* unreadable) {
+namespace {
+
+// The lower-case base name of `name` when its lower-case extension and base
+// name pass the filters.
+std::optional<Text> matching_base(const Text& name, const Text& name_filter,
+                                  const Text& extension_filter) {
+  const Text any = u"*";
+  const Text extension = text_lower(extension_part(name));
+  int64_t base_length = text_length(name) - text_length(extension);
+  if (!extension.empty()) --base_length;  // the dot
+  const Text base = text_lower(text_left(name, base_length));
+  if ((text_equals(extension, extension_filter) || text_equals(extension_filter, any)) &&
+      (text_equals(base, name_filter) || text_equals(name_filter, any))) {
+    return base;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
+                   const Text& extension_filter, int depth,
+                   std::vector<UnreadableFolder>* unreadable) {
   Text dir = directory;
   if (dir.empty() || dir.back() != u'/') dir += u'/';
   if (!files.examine_directory(depth, dir, u"*.*")) {
-    if (unreadable) unreadable->push_back(dir);
-    return;
+    if (unreadable) unreadable->push_back({dir, errno});
+    return 0;
   }
 
-  const Text any = u"*";
+  int written = 0;
   while (files.next_directory_entry(depth)) {
     const int type = files.directory_entry_type(depth);
     if (type == FileService::kFile) {
       const Text name = files.directory_entry_name(depth);
-      const Text extension = text_lower(extension_part(name));
-      int64_t base_length = text_length(name) - text_length(extension);
-      if (!extension.empty()) --base_length;  // the dot
-      const Text base = text_lower(text_left(name, base_length));
-      if ((text_equals(extension, extension_filter) || text_equals(extension_filter, any)) &&
-          (text_equals(base, name_filter) || text_equals(name_filter, any))) {
+      if (const auto base = matching_base(name, name_filter, extension_filter)) {
         files.write_line(kListSlot, list_line(dir + name));
-        files.write_line(kListSlot, list_line(base));
+        files.write_line(kListSlot, list_line(*base));
+        ++written;
       }
     } else if (type == FileService::kDirectory) {
       const Text name = files.directory_entry_name(depth);
       if (name == u"." || name == u"..") continue;
-      list_mpo_files(files, dir + name + u"/", name_filter, extension_filter, depth + 1,
-                     unreadable);
+      written += list_mpo_files(files, dir + name + u"/", name_filter, extension_filter,
+                                depth + 1, unreadable);
     }
   }
+  return written;
+}
+
+bool list_mpo_file(FileService& files, const Text& path) {
+  const Text name = path.substr(path_part(path).size());
+  const auto base = matching_base(name, u"*", u"mpo");
+  if (!base) return false;
+  files.write_line(kListSlot, list_line(path));
+  files.write_line(kListSlot, list_line(*base));
+  return true;
 }
 
 }  // namespace mpo

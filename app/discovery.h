@@ -19,14 +19,25 @@ constexpr int kListSlot = 0;
 Text list_line(const Text& text);
 Text from_list_line(const Text& line);
 
+// A folder that could not be listed, with the errno value of the attempt.
+struct UnreadableFolder {
+  Text path;
+  int error = 0;
+};
+
 // Walks `directory` depth-first in listing order, using directory slot
 // `depth` for this level, and writes every file whose lower-case extension
 // equals `extension_filter` (or "*") and whose lower-case base name equals
 // `name_filter` (or "*") to the list file. Links to directories are not
 // entered. A directory that cannot be listed contributes nothing; it is
-// added to `unreadable` when that is given.
-void list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
-                    const Text& extension_filter, int depth,
-                    std::vector<Text>* unreadable = nullptr);
+// added to `unreadable` when that is given. Returns the number of files
+// written.
+int list_mpo_files(FileService& files, const Text& directory, const Text& name_filter,
+                   const Text& extension_filter, int depth,
+                   std::vector<UnreadableFolder>* unreadable = nullptr);
+
+// Writes one named file to the list file when its extension is "mpo" in any
+// letter case; false (nothing written) for any other name.
+bool list_mpo_file(FileService& files, const Text& path);
 
 }  // namespace mpo

@@ -8,6 +8,7 @@
 
 #include "app/batch.h"
 #include "app/discovery.h"
+#include "app/named_paths.h"
 #include "app/scheduler.h"
 #include "app/texts.h"
 #include "image/jpeg_codec.h"
@@ -42,45 +43,72 @@ std::vector<Entry> read_entries(FileService& files, bool list_open) {
   return entries;
 }
 
-// Writes the list file of every MPO in and below `directory`. Without a list
-// file of its own the run must not go on: an old list left by a killed run
-// would be converted instead of this folder. A list that lost lines on a
-// full disk would leave MPOs unconverted without a word.
+// Where the list comes from: the folder of the desktop's chosen file (or
+// the start path), or the command line's named paths.
+struct ListSource {
+  Text directory;           // used when `paths` is empty
+  std::vector<Text> paths;  // named folders and files
+};
+
+// Writes the list file of every MPO the source names. Without a list file
+// of its own the run must not go on: an old list left by a killed run would
+// be converted instead of this folder. A list that lost lines on a full disk
+// would leave MPOs unconverted without a word.
 bool write_list(FileService& files, Reporter& reporter, const RunConfig& config,
-                const Text& directory, RunResult& result) {
+                const ListSource& source, std::vector<ListedPath>& listed, RunResult& result) {
   const Text not_created = Text(texts::kListNotCreated) + u"\r" + absolute(config.list_file);
   if (!files.create_file(kListSlot, config.list_file)) {
     reporter.show_message(texts::kErrorTitle, not_created);
     result.stopped = true;
     return false;
   }
-  std::vector<Text> unreadable;
-  list_mpo_files(files, directory, u"*", u"mpo", 0, &unreadable);
+  std::vector<UnreadableFolder> unreadable;
+  if (source.paths.empty()) {
+    list_mpo_files(files, source.directory, u"*", u"mpo", 0, &unreadable);
+  } else {
+    listed = list_named_paths(files, reporter, source.paths, config.extras.detailed_failures,
+                              result.output_failed);
+  }
   if (!files.close_file(kListSlot)) {
     reporter.show_message(texts::kErrorTitle, not_created);
     FileService::remove_file(config.list_file);
     result.stopped = true;
     return false;
   }
-  for (const Text& folder : unreadable) {
-    reporter.show_message(texts::kErrorInfoTitle, texts::kFolderUnreadable + folder);
+  for (const UnreadableFolder& folder : unreadable) {
+    reporter.show_message(texts::kErrorInfoTitle, texts::kFolderUnreadable + folder.path);
     result.output_failed = true;
   }
   return true;
 }
 
+// The entries of the list, each MPO once, with their output places.
+std::vector<Entry> entries_to_convert(FileService& files, Reporter& reporter,
+                                      const RunConfig& config, bool list_open,
+                                      const std::vector<ListedPath>& listed, RunResult& result) {
+  std::vector<Entry> entries = read_entries(files, list_open);
+  if (config.paths.empty()) return entries;
+  if (!config.output_dir.empty()) place_outputs(entries, listed, config.output_dir);
+  drop_repeats(entries);
+  if (!make_output_folders(entries, reporter)) result.output_failed = true;
+  return entries;
+}
+
 // The listing, the batch and the closing sequence.
 RunResult convert_folder(FileService& files, ImageService& images, Reporter& reporter,
-                         const RunConfig& config, const Text& directory, OptionFlags flags) {
+                         const RunConfig& config, const ListSource& source, OptionFlags flags) {
   RunResult result;
   register_jpeg_decoder(images);
   register_jpeg_encoder(images);
-  if (!write_list(files, reporter, config, directory, result)) return result;
+  std::vector<ListedPath> listed;
+  if (!write_list(files, reporter, config, source, listed, result)) return result;
   const bool list_open = files.open_file(kListSlot, config.list_file) != 0;
   if (list_open && config.remove_list_early) FileService::remove_file(config.list_file);
-  const std::vector<Entry> entries = read_entries(files, list_open);
+  const std::vector<Entry> entries =
+      entries_to_convert(files, reporter, config, list_open, listed, result);
 
-  const Schedule schedule{config.jobs, config.pause_ms, config.keep_going};
+  const Schedule schedule{config.jobs, config.pause_ms, config.keep_going, config.extras,
+                          config.memory_available};
   const BatchTally tally = convert_entries(files, images, reporter, entries, flags, schedule);
   result.entries = tally.entries;
   result.stopped = tally.stopped;
@@ -108,15 +136,19 @@ RunResult run_desktop(FileService& files, ImageService& images, Reporter& report
     reporter.show_message(texts::kErrorTitle, texts::kNoFileChosen);
     return ended;
   }
-  return convert_folder(files, images, reporter, config, path_part(chosen), *flags);
+  return convert_folder(files, images, reporter, config, ListSource{path_part(chosen), {}},
+                        *flags);
 }
 
 RunResult run_batch(FileService& files, ImageService& images, Reporter& reporter,
                     const RunConfig& config) {
-  const Text directory = FileService::file_size(config.start_path) == -2
-                             ? config.start_path
-                             : path_part(config.start_path);
-  return convert_folder(files, images, reporter, config, directory, config.options);
+  ListSource source{Text(), config.paths};
+  if (config.paths.empty()) {
+    source.directory = FileService::file_size(config.start_path) == -2
+                           ? config.start_path
+                           : path_part(config.start_path);
+  }
+  return convert_folder(files, images, reporter, config, source, config.options);
 }
 
 }  // namespace mpo
