@@ -1,11 +1,10 @@
 // Support for the window tests: a private X server per test process, the
-// toolkit started on it, child processes with time limits, and X helpers
-// (finding windows by title, input through xdotool, close requests,
-// screenshots).
+// toolkit started on it, the program under test in the background, and X
+// helpers (finding windows by title, input through xdotool, close
+// requests, screenshots).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -13,26 +12,38 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
+
 namespace mpo::test {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // The X display for this process: a private Xvfb (so that tests running at
-// the same time do not take each other's clicks), started on first use.
-// False when the tests run without a display at all.
+// the same time do not take each other's clicks, whatever other X servers
+// run on the machine), started on first use. Without Xvfb an existing
+// DISPLAY is used; without either the window tests are skipped.
 bool display_ready();
+// Why the private server could not start; empty when it runs or when
+// there is no Xvfb to start.
+const std::string& display_error();
 // display_ready() and wxWidgets started on that display.
 bool toolkit_ready();
 
-// Skips the current test when there is no display (or no toolkit).
-#define MPO_REQUIRE_DISPLAY()                                        \
-  do {                                                               \
-    if (!::mpo::test::display_ready()) GTEST_SKIP() << "no DISPLAY"; \
+// Fails the current test when the private server could not start; skips
+// it when there is no display at all (or no toolkit).
+#define MPO_REQUIRE_DISPLAY()                                              \
+  do {                                                                     \
+    if (!::mpo::test::display_ready()) {                                   \
+      if (!::mpo::test::display_error().empty())                           \
+        GTEST_FAIL() << ::mpo::test::display_error();                      \
+      GTEST_SKIP() << "no X server";                                       \
+    }                                                                      \
   } while (0)
-#define MPO_REQUIRE_TOOLKIT()                                                    \
-  do {                                                                           \
-    if (!::mpo::test::toolkit_ready()) GTEST_SKIP() << "no DISPLAY or toolkit"; \
+#define MPO_REQUIRE_TOOLKIT()                                              \
+  do {                                                                     \
+    MPO_REQUIRE_DISPLAY();                                                 \
+    if (!::mpo::test::toolkit_ready()) GTEST_FAIL() << "toolkit not started"; \
   } while (0)
 
 // Ends the test process if it is still alive after `limit` (scaled up in
@@ -45,31 +56,11 @@ class Watchdog {
   Watchdog& operator=(const Watchdog&) = delete;
 };
 
-struct CommandResult {
-  int status = -1;  // exit code; -1 when it did not end in time or could not start
-  std::string out;  // standard output
-};
-
-// Runs argv[0] (looked up in PATH) and waits at most `limit`.
-CommandResult run_command(const std::vector<std::string>& argv,
-                          std::chrono::milliseconds limit = 10s);
-
-// A child process, killed when the object goes if it is still running.
-class Child {
+// A program under test in the background (output not captured), killed
+// when the object goes if it is still running.
+class Child : public Process {
  public:
   Child(const std::vector<std::string>& argv, const std::string& working_dir);
-  ~Child();
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  // The exit code once the child has ended within `limit`; nullopt if not.
-  std::optional<int> wait(std::chrono::milliseconds limit);
-  bool running();
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
 };
 
 // Polls `condition` until it holds or `limit` has passed.

@@ -214,9 +214,11 @@ TEST_F(ProgramTest, ConvertsEveryMpoBelowTheChosenFilesFolder) {
   const auto desktop = outputs();
   EXPECT_EQ(desktop.size(), 6 * samples_.size());
   for (const auto& [path, bytes] : desktop) fs::remove(path);
-  const std::string cli = std::string(MPO_BINARY_DIR "/cli/mpo-convert-cli --all --jobs 2 '") +
-                          photos_.string() + "' 2>/dev/null";
-  EXPECT_EQ(std::system(cli.c_str()), 0);
+  EXPECT_EQ(run_process({MPO_BINARY_DIR "/cli/mpo-convert-cli", "--all", "--jobs", "2",
+                         photos_.string()},
+                        60s)
+                .status,
+            0);
   EXPECT_EQ(outputs(), desktop);
 }
 

@@ -139,7 +139,7 @@ TEST_F(ProgressWindowTest, KeepPaintedHandlesDrawingButHoldsInputAndQueuedWork) 
   const unsigned long xid = x_window_titled("Ablauf");
   ASSERT_NE(xid, 0u);
   paints = 0;
-  run_command({"xdotool", "windowsize", std::to_string(xid), "500", "150"});
+  run_process({"xdotool", "windowsize", std::to_string(xid), "500", "150"});
   click_at(other_xid, 100, 50);
   keep_painted_for(*ui_, 500ms);
   EXPECT_EQ(window->GetClientSize(), wxSize(500, 150));
