@@ -2,37 +2,52 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace mpo {
 
 namespace {
 
 const char* const kUsage =
-    "Aufruf: mpo-convert-cli [--sbs] [--sbsh] [--ouh] [--exif] [--all] [--keep-going] [--jobs N] "
-    "PFAD\n"
+    "Aufruf: mpo-convert-cli [OPTIONEN] PFAD...\n"
+    "        mpo-convert-cli --join LINKS.jpg RECHTS.jpg AUS.mpo\n"
     "\n"
-    "Wandelt jede MPO-Datei in PFAD und allen Ordnern darunter um. PFAD ist ein Ordner oder\n"
-    "eine Datei, deren Ordner verwendet wird. Neben jeder MPO-Datei entstehen immer _L.jpg\n"
+    "Wandelt MPO-Dateien um. Ein PFAD ist ein Ordner (jede MPO-Datei darin und in allen\n"
+    "Ordnern darunter) oder eine MPO-Datei (Endung .mpo in beliebiger Schreibweise); jede\n"
+    "MPO-Datei wird einmal umgewandelt. Neben jeder MPO-Datei entstehen immer _L.jpg\n"
     "(linkes Bild) und _R.jpg (rechtes Bild), auf Wunsch außerdem:\n"
-    "  --sbs         doppelt breites Sidebyside-Bild (_sbs.jpg)\n"
-    "  --sbsh        Sidebyside-Bild halber Breite (_sbsh.jpg)\n"
-    "  --ouh         Bild oben/unten halber Höhe (_ouh.jpg)\n"
-    "  --exif        Sidebyside-Bild mit Exif-Daten der MPO-Datei (_EXIF.jpg, schließt --sbs ein)\n"
-    "  --all         alle vier Zusatzformate\n"
-    "  --keep-going  nach einer nicht lesbaren MPO-Datei mit den übrigen weitermachen\n"
-    "  --jobs N      N Dateien gleichzeitig umwandeln (Voreinstellung: Anzahl der Prozessorkerne)\n"
-    "  --help        diese Hilfe\n"
+    "  --sbs             doppelt breites Sidebyside-Bild (_sbs.jpg)\n"
+    "  --sbsh            Sidebyside-Bild halber Breite (_sbsh.jpg)\n"
+    "  --ouh             Bild oben/unten halber Höhe (_ouh.jpg)\n"
+    "  --exif            Sidebyside-Bild mit Exif-Daten der MPO-Datei (_EXIF.jpg, schließt --sbs ein)\n"
+    "  --all             die vier Formate --sbs, --sbsh, --ouh und --exif\n"
+    "  --anaglyph        Rot-Cyan-Anaglyphenbild (_ana.jpg)\n"
+    "  --cross           Kreuzblick-Paar, rechtes Bild links (_x.jpg)\n"
+    "  --tv              Bild für 3D-Fernseher, 1920x1080, halbbreit nebeneinander (_tv.jpg)\n"
+    "  --every           alle Bildformate: --all, --anaglyph, --cross und --tv (ohne --lossless)\n"
+    "  --lossless        Sidebyside-Bild ohne neue Komprimierung (_sbs-lossless.jpg)\n"
+    "  --quality Q       JPEG-Qualität 1 bis 100 der neu komprimierten Bilder (Voreinstellung: 70)\n"
+    "  --mp-index        ohne gefundene Trennstelle das zweite Bild über den MP-Index suchen\n"
+    "  --output-dir DIR  alle Ausgaben unter DIR statt neben den MPO-Dateien, Pfade relativ zu PFAD\n"
+    "  --keep-going      nach einer nicht lesbaren MPO-Datei mit den übrigen weitermachen\n"
+    "  --jobs N          N Dateien gleichzeitig umwandeln, 1 bis 256 (Voreinstellung: Prozessorkerne)\n"
+    "  --join L R AUS    zwei JPEG-Dateien (linkes, rechtes Bild) zur MPO-Datei AUS zusammenfügen\n"
+    "  --help            diese Hilfe\n"
+    "  --version         Name und Version des Programms\n"
     "\n"
-    "Ende-Status: 0 alles geschrieben, 1 abgebrochen oder nicht alles geschrieben, 2 Aufruffehler.\n";
+    "Ende-Status: 0 alles geschrieben, 1 abgebrochen oder nicht alles geschrieben,\n"
+    "2 Aufruffehler oder ein PFAD, den es nicht gibt.\n";
 
-bool parse_jobs(const std::string& s, int& jobs) {
-  if (s.empty() || s.size() > 4) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  jobs = std::atoi(s.c_str());
-  return jobs >= 1;
+// A whole number in [low, high] written with digits only.
+std::optional<int> number_in(const std::string& s, int low, int high) {
+  if (s.empty() || s.size() > 6) return std::nullopt;
+  if (!std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const int n = std::atoi(s.c_str());
+  if (n < low || n > high) return std::nullopt;
+  return n;
 }
 
 ParsedArguments usage_error(std::string reason) {
@@ -42,67 +57,127 @@ ParsedArguments usage_error(std::string reason) {
   return parsed;
 }
 
-// Sets the format flag an option names; false for any other argument.
-bool apply_format(const std::string& a, OptionFlags& flags) {
-  if (a == "--sbs") {
-    flags.sbs = 1;
-  } else if (a == "--sbsh") {
-    flags.sbsh = 1;
-  } else if (a == "--ouh") {
-    flags.ouh = 1;
-  } else if (a == "--exif") {
-    flags.exif = 1;
-  } else if (a == "--all") {
+// Sets the output flags an option names; false for any other argument.
+bool apply_format(const std::string& a, OptionFlags& flags, ExtraOutputs& extras) {
+  if (a == "--sbs") flags.sbs = 1;
+  else if (a == "--sbsh") flags.sbsh = 1;
+  else if (a == "--ouh") flags.ouh = 1;
+  else if (a == "--exif") flags.exif = 1;
+  else if (a == "--all") flags = OptionFlags{1, 1, 1, 1};
+  else if (a == "--anaglyph") extras.anaglyph = true;
+  else if (a == "--cross") extras.cross = true;
+  else if (a == "--tv") extras.tv = true;
+  else if (a == "--lossless") extras.lossless = true;
+  else if (a == "--mp-index") extras.mp_index = true;
+  else if (a == "--every") {
     flags = OptionFlags{1, 1, 1, 1};
+    extras.anaglyph = extras.cross = extras.tv = true;
   } else {
     return false;
   }
   return true;
 }
 
+// Reads the arguments one after another; an option's value is either
+// "--name=value" or the next argument.
+class Reader {
+ public:
+  explicit Reader(const std::vector<std::string>& args) : args_(args) {}
+  bool done() const { return i_ >= args_.size(); }
+  const std::string& next() { return args_[i_++]; }
+  // The value of option `name` when `a` is that option; sets `missing`
+  // when the value is not there.
+  std::optional<std::string> value(const std::string& a, const std::string& name, bool& missing) {
+    if (a.rfind(name + "=", 0) == 0) return a.substr(name.size() + 1);
+    if (a != name) return std::nullopt;
+    if (done()) {
+      missing = true;
+      return std::string();
+    }
+    return next();
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  size_t i_ = 0;
+};
+
+// Options with a value; nullopt when `a` is none of them, else an empty
+// text or the usage error.
+std::optional<std::string> apply_valued(const std::string& a, Reader& in, CliOptions& o) {
+  const std::string jobs_range = "--jobs braucht eine Zahl von 1 bis " + std::to_string(kMaxJobs);
+  bool missing = false;
+  if (auto v = in.value(a, "--jobs", missing)) {
+    if (missing) return jobs_range;
+    const auto n = number_in(*v, 1, kMaxJobs);
+    if (!n) return jobs_range + ", nicht \"" + *v + "\"";
+    o.jobs = *n;
+  } else if (auto q = in.value(a, "--quality", missing)) {
+    const auto n = number_in(*q, 1, 100);
+    if (missing || !n) return "--quality braucht eine Zahl von 1 bis 100";
+    o.extras.quality = *n;
+  } else if (auto d = in.value(a, "--output-dir", missing)) {
+    if (missing || d->empty()) return "--output-dir braucht einen Ordner";
+    o.output_dir = *d;
+  } else {
+    return std::nullopt;
+  }
+  return std::string();
+}
+
+int default_jobs() {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  return static_cast<int>(std::clamp<long>(cores, 1, kMaxJobs));
+}
+
 }  // namespace
 
 const char* usage_text() { return kUsage; }
 
+std::string version_text() { return std::string("mpo-convert-cli ") + MPO_VERSION + "\n"; }
+
 ParsedArguments parse_arguments(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   CliOptions& o = parsed.options;
-  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-  o.jobs = cores > 0 ? static_cast<int>(cores) : 1;
-  bool have_path = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
+  o.jobs = default_jobs();
+  o.extras.detailed_failures = true;
+  bool join = false, only_paths = false;
+  Reader in(args);
+  while (!in.done()) {
+    const std::string& a = in.next();
+    if (only_paths || a == "-" || a.empty() || a[0] != '-') {
+      o.paths.push_back(a);
+    } else if (a == "--") {
+      only_paths = true;
+    } else if (a == "--help" || a == "-h") {
       parsed.kind = ParsedArguments::Kind::help;
       return parsed;
-    }
-    if (apply_format(a, o.flags)) continue;
-    if (a == "--keep-going") {
+    } else if (a == "--version") {
+      parsed.kind = ParsedArguments::Kind::version;
+      return parsed;
+    } else if (a == "--join") {
+      std::string* files[] = {&parsed.join.left, &parsed.join.right, &parsed.join.out};
+      for (std::string* f : files) {
+        if (in.done()) return usage_error("--join braucht LINKS.jpg RECHTS.jpg AUS.mpo");
+        *f = in.next();
+      }
+      join = true;
+    } else if (a == "--keep-going") {
       o.keep_going = true;
-    } else if (a == "--jobs" || a.rfind("--jobs=", 0) == 0) {
-      std::string value;
-      if (a == "--jobs") {
-        if (i + 1 >= args.size()) return usage_error("--jobs braucht eine Zahl");
-        value = args[++i];
-      } else {
-        value = a.substr(7);
-      }
-      if (!parse_jobs(value, o.jobs))
-        return usage_error("--jobs braucht eine Zahl ab 1, nicht \"" + value + "\"");
-    } else if (a.size() > 1 && a[0] == '-' && a != "--") {
-      return usage_error("unbekannte Option \"" + a + "\"");
-    } else {
-      if (a == "--") {
-        if (i + 1 >= args.size()) break;
-        o.path = args[++i];
-      } else {
-        o.path = a;
-      }
-      if (have_path) return usage_error("nur ein PFAD ist erlaubt");
-      have_path = true;
+    } else if (!apply_format(a, o.flags, o.extras)) {
+      const auto error = apply_valued(a, in, o);
+      if (!error) return usage_error("unbekannte Option \"" + a + "\"");
+      if (!error->empty()) return usage_error(*error);
     }
   }
-  if (!have_path || o.path.empty()) return usage_error("PFAD fehlt");
+  if (join) {
+    if (!o.paths.empty()) return usage_error("--join nimmt keinen PFAD");
+    parsed.kind = ParsedArguments::Kind::join;
+    return parsed;
+  }
+  if (o.paths.empty()) return usage_error("PFAD fehlt");
+  if (std::any_of(o.paths.begin(), o.paths.end(), [](const auto& p) { return p.empty(); }))
+    return usage_error("leerer PFAD");
   if (o.flags.exif) o.flags.sbs = 1;
   return parsed;
 }

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "app/driver.h"
+#include "app/entry_budget.h"
 #include "app/texts.h"
 #include "cli/progress.h"
+#include "cli/terminal_text.h"
 #include "image/image_service.h"
 #include "io/files.h"
+#include "io/interrupts.h"
 
 namespace mpo {
 
@@ -20,7 +23,7 @@ namespace {
 std::string make_list_file() {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/mpo-convert-XXXXXX";
-  int fd = mkstemp(pattern.data());
+  int fd = make_recorded_temporary(pattern);
   if (fd < 0) return {};
   close(fd);
   return pattern;
@@ -35,6 +38,33 @@ std::string absolute_path(const std::string& path) {
   return cwd + (cwd.back() == '/' ? "" : "/") + path;
 }
 
+void print_error(std::ostream& err, const std::string& text) {
+  err << to_utf8(texts::kErrorTitle) << ": " << harmless(text) << "\n";
+}
+
+// The run's configuration from the options; false after reporting every
+// named path that does not exist.
+bool make_config(const CliOptions& options, std::ostream& err, RunConfig& config) {
+  config.pause_ms = 0;
+  config.options = options.flags;
+  config.extras = options.extras;
+  config.keep_going = options.keep_going;
+  config.jobs = options.jobs;
+  // Tests stand in a budget of their own for the machine's memory.
+  config.memory_available = memory_available(std::getenv("MPO_CONVERT_TEST_MEMORY"));
+  bool all_there = true;
+  for (const std::string& given : options.paths) {
+    const std::string path = absolute_path(given);
+    if (FileService::file_size(from_utf8(path)) == -1) {
+      print_error(err, path + " gibt es nicht");
+      all_there = false;
+    }
+    config.paths.push_back(from_utf8(path));
+  }
+  if (!options.output_dir.empty()) config.output_dir = from_utf8(absolute_path(options.output_dir));
+  return all_there;
+}
+
 }  // namespace
 
 int answer_without_run(const ParsedArguments& parsed, std::ostream& out, std::ostream& err) {
@@ -42,26 +72,21 @@ int answer_without_run(const ParsedArguments& parsed, std::ostream& out, std::os
     out << usage_text();
     return 0;
   }
-  err << to_utf8(texts::kErrorTitle) << ": " << parsed.error << "\n\n" << usage_text();
+  if (parsed.kind == ParsedArguments::Kind::version) {
+    out << version_text();
+    return 0;
+  }
+  err << to_utf8(texts::kErrorTitle) << ": " << harmless(parsed.error) << "\n\n" << usage_text();
   return 2;
 }
 
 int run_cli(const CliOptions& options, std::ostream& err, bool terminal) {
   RunConfig config;
-  config.pause_ms = 0;
-  config.options = options.flags;
-  config.keep_going = options.keep_going;
-  config.jobs = options.jobs;
-  const std::string path = absolute_path(options.path);
-  config.start_path = from_utf8(path);
-  if (FileService::file_size(config.start_path) == -1) {
-    err << to_utf8(texts::kErrorTitle) << ": " << path << " gibt es nicht\n";
-    return 2;
-  }
+  if (!make_config(options, err, config)) return 2;
 
   const std::string list_file = make_list_file();
   if (list_file.empty()) {
-    err << to_utf8(texts::kErrorTitle) << ": " << to_utf8(texts::kListNotCreated) << "\n";
+    print_error(err, to_utf8(texts::kListNotCreated));
     return 1;
   }
   config.list_file = from_utf8(list_file);

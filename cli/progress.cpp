@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "cli/terminal_text.h"
+
 namespace mpo {
 
 namespace {
@@ -54,13 +56,7 @@ std::string tail_to_fit(const std::string& text, int columns) {
 
 // A path for the progress output, which is one line per entry (or the one
 // updating line): control characters in a name are shown as '?'.
-std::string progress_path(const Text& path) {
-  std::string bytes = to_utf8(path);
-  for (char& c : bytes) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return bytes;
-}
+std::string progress_path(const Text& path) { return harmless(to_utf8(path)); }
 
 }  // namespace
 
@@ -80,7 +76,7 @@ void CliReporter::show_message(const Text& title, const Text& text) {
   for (char& c : body) {
     if (c == '\r') c = '\n';
   }
-  err_ << to_utf8(title) << ": " << body << "\n";
+  err_ << harmless(to_utf8(title)) << ": " << harmless(body, true) << "\n";
   err_.flush();
 }
 

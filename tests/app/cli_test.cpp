@@ -22,13 +22,15 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the CLI with TMPDIR pointing at `tmpdir`; captures stderr.
-Outcome cli(const std::string& args, const fs::path& tmpdir) {
+// Runs the CLI with TMPDIR pointing at `tmpdir`; captures stderr unless
+// `streams` gives the redirections of its own.
+Outcome cli(const std::string& args, const fs::path& tmpdir, const std::string& streams = "") {
   static std::atomic<int> runs{0};
   const fs::path err_file =
       tmpdir.parent_path() / ("err-" + std::to_string(runs.fetch_add(1)) + ".txt");
   const std::string cmd = "TMPDIR='" + tmpdir.string() + "' " MPO_BINARY_DIR
-                          "/cli/mpo-convert-cli " + args + " 2>'" + err_file.string() + "' >/dev/null";
+                          "/cli/mpo-convert-cli " + args +
+                          (streams.empty() ? " 2>'" + err_file.string() + "' >/dev/null" : " " + streams);
   Outcome o;
   const int raw = std::system(cmd.c_str());
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -71,8 +73,13 @@ TEST_F(Cli, UsageErrorsAndHelp) {
   EXPECT_EQ(cli("--bogus " + tree().string(), tmp()).status, 2);
   EXPECT_EQ(cli("--jobs 0 " + tree().string(), tmp()).status, 2);
   EXPECT_EQ(cli("--jobs " + tree().string(), tmp()).status, 2);
-  EXPECT_EQ(cli("a b", tmp()).status, 2);
+  o = cli("--jobs 257 " + tree().string(), tmp());
+  EXPECT_NE(o.err.find("Fehler: --jobs braucht eine Zahl von 1 bis 256, nicht \"257\"\n"),
+            std::string::npos) << o.err;
+  EXPECT_EQ(cli("--quality 0 " + tree().string(), tmp()).status, 2);
+  EXPECT_EQ(cli("--join a b", tmp()).status, 2);
   EXPECT_EQ(cli("--help", tmp()).status, 0);
+  EXPECT_EQ(cli("--version", tmp(), "2>&1 | grep -qx 'mpo-convert-cli [0-9.]*'").status, 0);
   o = cli("'" + (tree() / "nowhere").string() + "'", tmp());
   EXPECT_EQ(o.status, 2);
   EXPECT_TRUE(tmp_empty());
@@ -81,7 +88,7 @@ TEST_F(Cli, UsageErrorsAndHelp) {
 TEST_F(Cli, ConvertsTreeAndLeavesNoListFile) {
   add_mpo("a.mpo", 1);
   add_mpo("sub/deeper/20130412_Garda_1.MPO", 2);
-  const Outcome o = cli("--all '" + (tree() / "a.mpo").string() + "'", tmp());
+  const Outcome o = cli("--all '" + tree().string() + "'", tmp());
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.err.find("Programmende: Die Bearbeitung der MPO-Dateien ist beendet\n"),
             std::string::npos);
@@ -193,6 +200,145 @@ TEST_F(Cli, StopWithJobsInFlight) {
   EXPECT_NE(o.err.find("Fehler: Trennstelle nicht gefunden\n"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("Programmende:"), std::string::npos);
   EXPECT_TRUE(tmp_empty());
+}
+
+// Named paths: files and folders mixed, each MPO converted once however
+// it is reached (named twice, inside a named folder, through a link); a
+// named file that is no MPO is reported. Only '/' separates: '|', '\\' and
+// '"' are characters of a name.
+TEST_F(Cli, NamedPathsFilesAndFolders) {
+  add_mpo("sub/a|b/x.mpo", 70);
+  add_mpo("d/p\\q.mpo", 71);
+  add_mpo("d/r\\.mpo", 72);
+  add_mpo("dir\\/z.MPO", 73);
+  test::write_bytes(tree() / "pic.mpo\"bak", test::read_bytes(tree() / "d/r\\.mpo"));
+  test::write_bytes(tree() / "notes.txt", {1, 2, 3});
+  fs::create_symlink(tree() / "d/p\\q.mpo", tree() / "link.mpo");
+  const auto q = [&](const std::string& rel) { return " '" + (tree() / rel).string() + "'"; };
+  const Outcome o = cli("--sbs" + q("sub/a|b/x.mpo") + q("d") + q("d/p\\q.mpo") + q("link.mpo") +
+                            q("notes.txt") + q("dir\\") + q("sub/a|b/x.mpo"),
+                        tmp());
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.err.find("Fehler: Keine MPO-Datei (Endung .mpo)\n" + (tree() / "notes.txt").string()),
+            std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("[4/4] "), std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("[5/"), std::string::npos) << o.err;
+  for (const char* base : {"sub/a|b/x", "d/p\\q", "d/r\\", "dir\\/z"})
+    EXPECT_TRUE(fs::exists(tree() / (std::string(base) + "_sbs.jpg"))) << base;
+  EXPECT_EQ(outputs().size(), 12u);  // nothing for pic.mpo"bak, link.mpo, sub/ as a whole
+}
+
+// --output-dir on a tree that must not change: every output lands below
+// the folder at the MPO's path relative to its named path, with the bytes
+// of a run next to the MPOs; a folder that cannot be made is reported with
+// the system's reason.
+TEST_F(Cli, OutputDirLeavesReadOnlyTreeUntouched) {
+  add_mpo("a.mpo", 80);
+  add_mpo("s/t/b.mpo", 81);
+  ASSERT_EQ(cli("--all '" + tree().string() + "'", tmp()).status, 0);
+  const auto in_place = outputs();
+  ASSERT_EQ(in_place.size(), 12u);
+  for (const auto& [rel, bytes] : in_place) fs::remove(tree() / rel);
+
+  fs::permissions(tree(), fs::perms::owner_write | fs::perms::group_write |
+                              fs::perms::others_write, fs::perm_options::remove);
+  fs::permissions(tree() / "s/t", fs::perms::owner_write, fs::perm_options::remove);
+  const fs::path out = dir.path() / "out";
+  const Outcome o = cli("--all --jobs 2 --output-dir '" + out.string() + "' '" + tree().string() +
+                            "' '" + (tree() / "s/t/b.mpo").string() + "'",
+                        tmp());
+  fs::permissions(tree(), fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(tree() / "s/t", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(outputs().empty());
+  std::map<std::string, Bytes> placed;
+  for (const auto& e : fs::recursive_directory_iterator(out))
+    if (e.is_regular_file()) placed[fs::relative(e.path(), out).string()] = test::read_bytes(e.path());
+  EXPECT_EQ(placed, in_place);
+  EXPECT_TRUE(tmp_empty());
+
+  test::write_bytes(dir.path() / "blocked", {1});
+  const Outcome blocked =
+      cli("--output-dir '" + (dir.path() / "blocked").string() + "' '" + tree().string() + "'",
+          tmp());
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("Fehlerinfo: Der Ordner für die Ausgaben konnte nicht angelegt "
+                             "werden\n" + (dir.path() / "blocked").string() + "/: "),
+            std::string::npos) << blocked.err;
+}
+
+// Names are shown with their control characters as '?': a name could
+// otherwise retitle or clear the terminal. In messages and progress alike.
+TEST_F(Cli, ControlCharactersInNamesReachNoTerminal) {
+  const std::string hostile = "x\x1b]0;PWNED\x07\x1b[2J\xc2\x9b";
+  add_mpo(hostile + ".mpo", 90);
+  test::write_bytes(tree() / (hostile + "bad.mpo"), Bytes(99, 7));
+  test::write_bytes(tree() / (hostile + ".txt"), {1});
+  const Outcome o = cli("--keep-going '" + tree().string() + "' '" +
+                            (tree() / (hostile + ".txt")).string() + "' '" +
+                            (tree() / "\x1b[31m").string() + "'",
+                        tmp());
+  EXPECT_EQ(o.status, 2);  // the last one does not exist
+  EXPECT_NE(o.err.find("?[31m gibt es nicht"), std::string::npos) << o.err;
+  const Outcome run = cli("--keep-going '" + tree().string() + "' '" +
+                              (tree() / (hostile + ".txt")).string() + "'",
+                          tmp());
+  EXPECT_EQ(run.status, 1);
+  for (const Outcome* r : {&o, &run}) {
+    EXPECT_EQ(r->err.find_first_of("\x1b\x07"), std::string::npos) << r->err;
+    EXPECT_EQ(r->err.find("\xc2\x9b"), std::string::npos) << r->err;
+  }
+  EXPECT_NE(run.err.find("x?]0;PWNED?\?[2J?bad.mpo"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("x?]0;PWNED?\?[2J?.txt"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("] " + (tree() / "x?]0;PWNED?\?[2J?").string() + "\n"),
+            std::string::npos) << run.err;
+}
+
+// Started with standard streams closed, the program must not take
+// descriptors 0 to 2 for its files: a message would land in the list file
+// or an output. Every output is the JPEG of a normal run.
+TEST_F(Cli, ClosedStandardStreams) {
+  for (int i = 0; i < 4; ++i) add_mpo("m" + std::to_string(i) + ".mpo", 100 + i);
+  test::write_bytes(dir.path() / "note.txt", {1});
+  const std::string args = "--all --jobs 2 '" + (dir.path() / "note.txt").string() + "' '" +
+                           tree().string() + "'";
+  ASSERT_EQ(cli(args, tmp()).status, 1);
+  const auto normal = outputs();
+  ASSERT_EQ(normal.size(), 24u);
+  for (const char* streams : {"<&- >&- 2>&-", "2>&-"}) {
+    SCOPED_TRACE(streams);
+    for (const auto& [rel, bytes] : normal) fs::remove(tree() / rel);
+    EXPECT_EQ(cli(args, tmp(), streams).status, 1);
+    EXPECT_TRUE(outputs() == normal);
+  }
+}
+
+// --join writes a new MPO, which converts, and refuses to overwrite one of
+// its inputs, also through a link.
+TEST_F(Cli, JoinRefusesToOverwriteAnInput) {
+  add_mpo("a.mpo", 110);
+  ASSERT_EQ(cli("'" + tree().string() + "'", tmp()).status, 0);
+  const fs::path left = tree() / "a_L.jpg", right = tree() / "a_R.jpg";
+  const Bytes left_bytes = test::read_bytes(left);
+  fs::create_symlink(left, tree() / "alias.mpo");
+  const std::string inputs = "--join '" + left.string() + "' '" + right.string() + "' ";
+  const Outcome refused = cli(inputs + "'" + (tree() / "alias.mpo").string() + "'", tmp());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("ist eine der Eingabedateien"), std::string::npos) << refused.err;
+  EXPECT_EQ(test::read_bytes(left), left_bytes);
+  test::write_bytes(dir.path() / "text.jpg", {'n', 'o'});
+  const Outcome not_jpeg = cli("--join '" + left.string() + "' '" +
+                                   (dir.path() / "text.jpg").string() + "' '" +
+                                   (dir.path() / "y.mpo").string() + "'",
+                               tmp());
+  EXPECT_EQ(not_jpeg.status, 1);
+  EXPECT_NE(not_jpeg.err.find("text.jpg ist keine JPEG-Datei"), std::string::npos) << not_jpeg.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "y.mpo"));
+  const fs::path joined = dir.path() / "j" / "b.mpo";
+  fs::create_directories(joined.parent_path());
+  ASSERT_EQ(cli(inputs + "'" + joined.string() + "'", tmp()).status, 0);
+  EXPECT_EQ(cli("--sbs '" + joined.string() + "'", tmp()).status, 0);
+  EXPECT_TRUE(fs::exists(joined.parent_path() / "b_sbs.jpg"));
 }
 
 }  // namespace
