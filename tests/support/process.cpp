@@ -95,7 +95,10 @@ bool drop_override() {
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (!launch.terminal.empty() && (::setsid() < 0 || ::open(launch.terminal.c_str(), O_RDWR) < 0))
+  // A group of its own (a session, with a terminal), so that a time limit
+  // ends whatever the child started as well.
+  if (launch.terminal.empty() ? ::setpgid(0, 0) != 0
+                              : ::setsid() < 0 || ::open(launch.terminal.c_str(), O_RDWR) < 0)
     fail_in_child(fds.report);
   const int null = ::open("/dev/null", O_RDWR);
   const int out = fds.out >= 0 ? fds.out : fds.log >= 0 ? fds.log : null;
@@ -174,7 +177,7 @@ Process::Process(const ProcessSpec& spec) : deadline_(Clock::now() + spec.timeou
 
 Process::~Process() {
   if (started() && !reaped_) {
-    ::kill(pid_, SIGKILL);
+    kill(SIGKILL);
     reap(true);
   }
   close_pipes();
@@ -188,7 +191,7 @@ void Process::close_pipes() {
 }
 
 void Process::kill(int signal) {
-  if (started() && !reaped_) ::kill(pid_, signal);
+  if (started() && !reaped_) ::kill(-pid_, signal);
 }
 
 bool Process::reap(bool block) {

@@ -44,7 +44,8 @@ struct ProcessResult {
   std::string out, err;
 };
 
-// A running child, killed and reaped when the object goes.
+// A running child in a process group of its own, killed with the group and
+// reaped when the object goes.
 class Process {
  public:
   explicit Process(const ProcessSpec& spec);
@@ -61,6 +62,7 @@ class Process {
   // signal); nullopt while it runs. Captured output keeps being read.
   std::optional<int> wait(std::chrono::milliseconds limit);
   bool running() { return started() && !wait(std::chrono::milliseconds(0)); }
+  // Sends `signal` to the child and everything it started.
   void kill(int signal);
   // What the child wrote so far to the captured streams.
   const std::string& out() const { return result_.out; }
