@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "io/descriptor.h"
+#include "io/interrupts.h"
 
 namespace mpo {
 
@@ -42,8 +43,10 @@ std::string directory_of(const std::string& path) {
 }
 
 // A new file in `directory` that has no name yet (where that is possible
-// and wanted), else one under a fresh temporary name stored in `temp`.
-int open_temporary(const std::string& directory, int access, bool unnamed, std::string& temp) {
+// and wanted), else one under a fresh temporary name stored in `temp` and
+// recorded for removal on a signal (`record`).
+int open_temporary(const std::string& directory, int access, bool unnamed, std::string& temp,
+                   int& record) {
   // An unnamed file vanishes with the process that writes it; file systems
   // without them get a named temporary instead. Giving an unnamed file its
   // name takes /proc (or a privilege), so without /proc it is not used.
@@ -54,20 +57,25 @@ int open_temporary(const std::string& directory, int access, bool unnamed, std::
   }
   for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
     temp = temporary_name(directory);
+    const TemporaryScope scope;
     fd = ::open(temp.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) record = record_temporary(temp);
     if (fd < 0 && errno != EEXIST) break;
   }
   return fd;
 }
 
 // Gives the unnamed file `fd` a fresh temporary name beside `path`, since
-// linkat cannot replace a name. The name, or empty when that failed.
-std::string name_unnamed(int fd, const std::string& path) {
+// linkat cannot replace a name. The name (recorded as `record`), or empty
+// when that failed.
+std::string name_unnamed(int fd, const std::string& path, int& record) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string named = temporary_name(directory_of(path));
+    const TemporaryScope scope;
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
         ::linkat(fd, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0) {
+      record = record_temporary(named);
       return named;
     }
     if (errno != EEXIST) break;
@@ -114,19 +122,22 @@ PendingFile PendingFile::start(const std::string& path, int access, bool unnamed
     mode = st.st_mode & 0777;
   }
   std::string temp;
-  const int fd = open_temporary(directory_of(path), access, unnamed, temp);
+  int record = -1;
+  const int fd = open_temporary(directory_of(path), access, unnamed, temp, record);
   if (fd < 0) return pending;
   if (replaces_file) ::fchmod(fd, mode);
   pending.fd_ = fd;
   pending.path_ = path;
   pending.temp_ = temp;
+  pending.record_ = record;
   return pending;
 }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       path_(std::move(other.path_)),
-      temp_(std::move(other.temp_)) {}
+      temp_(std::move(other.temp_)),
+      record_(std::exchange(other.record_, -1)) {}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
   if (this != &other) {
@@ -134,6 +145,7 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     path_ = std::move(other.path_);
     temp_ = std::move(other.temp_);
+    record_ = std::exchange(other.record_, -1);
   }
   return *this;
 }
@@ -143,12 +155,13 @@ PendingFile::~PendingFile() { abandon(); }
 bool PendingFile::commit() {
   if (fd_ < 0) return false;
   const int fd = std::exchange(fd_, -1);
-  const std::string named = temp_.empty() ? name_unnamed(fd, path_) : temp_;
+  const std::string named = temp_.empty() ? name_unnamed(fd, path_, record_) : temp_;
   bool ok = !named.empty();
   // A write error that only shows when closing keeps the file from its name.
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(named.c_str(), path_.c_str()) != 0) ok = false;
   if (!ok && !named.empty()) ::unlink(named.c_str());
+  forget_temporary(std::exchange(record_, -1));
   temp_.clear();
   return ok;
 }
@@ -157,6 +170,7 @@ void PendingFile::abandon() {
   if (fd_ < 0) return;
   ::close(std::exchange(fd_, -1));
   if (!temp_.empty()) ::unlink(temp_.c_str());
+  forget_temporary(std::exchange(record_, -1));
   temp_.clear();
 }
 

@@ -49,6 +49,7 @@ class PendingFile {
   int fd_ = -1;
   std::string path_;
   std::string temp_;  // the named temporary; empty for an unnamed one
+  int record_ = -1;   // its record for removal on a signal (io/interrupts.h)
 };
 
 }  // namespace mpo
