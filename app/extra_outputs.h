@@ -10,6 +10,8 @@
 // run configuration's copy to every processor it creates.
 #pragma once
 
+#include <cstdint>
+
 namespace mpo {
 
 struct ExtraOutputs {
@@ -23,6 +25,9 @@ struct ExtraOutputs {
   // Every output not written is reported with its file name and the
   // system's reason (command line only).
   bool detailed_failures = false;
+  // Bytes one entry may take (app/entry_budget.h); negative: no limit. The
+  // scheduler sets each worker's share.
+  int64_t entry_memory = -1;
   bool operator==(const ExtraOutputs&) const = default;
 };
 

@@ -1,0 +1,66 @@
+// What one entry of a batch takes in memory, known before anything large
+// is allocated: the file bytes, both decoded halves, both pixel grids and
+// the composites, from the file size and the halves' frame headers. And
+// the memory a batch may use at all.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "app/front_end.h"
+
+namespace mpo {
+
+struct FrameHeader {
+  int64_t width = 0;
+  int64_t height = 0;
+  int components = 0;
+  // A progressive frame, or one whose first scan holds fewer components
+  // than the frame: the decoder keeps every coefficient of it while it
+  // decodes, `coefficient_bytes` in all.
+  bool progressive = false;
+  bool multi_scan = false;
+  int64_t coefficient_bytes = 0;
+};
+
+// The frame header of the JPEG stream [bytes, bytes + size), found the way
+// the decoder finds it: SOI first, then the marker segments by their
+// lengths, stray bytes and fill bytes between segments skipped, up to the
+// first scan. None when the stream does not start with SOI, a segment runs
+// past the end, or a scan or the end of image comes before a frame header,
+// or no scan follows it: the decoder gives up on such a stream before it
+// allocates the picture.
+std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size);
+
+// The bytes an entry holds at its peak: the file bytes, both decoded halves
+// (each at its own size; a progressive half's coefficients while it is
+// decoded), two W x H grids of 8-byte elements ((W + 1)(H + 1) each, W x H
+// from the left half) and the composites the flags ask for. A half without
+// a readable frame header is never decoded and counts nothing.
+int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left,
+                     const std::optional<FrameHeader>& right, const OptionFlags& flags);
+
+// About what an entry of a camera's pictures (two 3648 x 2736 halves, all
+// composites) takes: the memory a worker needs at least.
+constexpr int64_t kTypicalEntryBytes = int64_t{340} << 20;
+
+// The memory one entry may take, and the composites it will build.
+struct EntryBudget {
+  int64_t bytes = -1;  // negative: no limit
+  OptionFlags flags;
+
+  // False when a file of this size could not even be held.
+  bool admits_file(int64_t file_size) const;
+  // False when the entry whose second image starts at `separator` would
+  // not fit: read from the halves' frame headers.
+  bool admits_entry(const uint8_t* file, int64_t size, int64_t separator) const;
+};
+
+// The memory this process may still take: the system's available memory,
+// held down by the address-space and data limits and by the memory limit of
+// the control group, where one is set. `override_bytes`, where given (a
+// decimal number of bytes), stands in for all of it. -1 when nothing can be
+// learned.
+int64_t memory_available(const char* override_bytes);
+
+}  // namespace mpo
