@@ -36,12 +36,17 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   }
   ui_.keep_painted();
 
+  if (flags.exif) flags.sbs = 1;
   // Only halves written for this entry are decoded: a file left at that name
   // by an earlier run (or anything else standing there) is not this MPO's.
-  decode_halves(images_, split.left_written ? split.left_name : Text(),
-                split.right_written ? split.right_name : Text(), halves_);
+  // Halves no output draws from are not decoded at all.
+  const bool drawn = flags.sbs || flags.sbsh || flags.ouh || extra_.anaglyph || extra_.cross ||
+                     extra_.tv;
+  if (drawn) {
+    decode_halves(images_, split.left_written ? split.left_name : Text(),
+                  split.right_written ? split.right_name : Text(), halves_);
+  }
   ui_.keep_painted();
-  if (flags.exif) flags.sbs = 1;
 
   const CompositeOutcome composites =
       build_composites(images_, ui_, base_path, flags, halves_, extra_);
@@ -51,17 +56,18 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
                                       composites.sbs_written, extra_)) {
     result.output_failed = true;
   }
-  write_extra_outputs(base_path, split, result);
+  write_extra_outputs(base_path, split, composites.sbs_written, result);
   // The file bytes and the Exif segment go with `split`.
   return result;
 }
 
 void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResult& split,
-                                         EntryResult& result) {
+                                         bool sbs_drawn, EntryResult& result) {
   if (extra_.anaglyph || extra_.cross || extra_.tv) {
     ui_.keep_painted();
-    if (!write_viewing_formats(files_, images_, ui_, base_path, halves_, split.exif_segment,
-                               extra_)) {
+    const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
+                       split.exif_segment};
+    if (!write_viewing_formats(files_, images_, ui_, base_path, from, extra_)) {
       result.output_failed = true;
     }
   }

@@ -43,7 +43,8 @@ class EntryProcessor {
 
  private:
   // The command line's viewing formats and lossless side-by-side.
-  void write_extra_outputs(const Text& base_path, const SplitResult& split,
+  // `sbs_drawn`: the side-by-side slot holds this entry's halves.
+  void write_extra_outputs(const Text& base_path, const SplitResult& split, bool sbs_drawn,
                            EntryResult& result);
 
   FileService& files_;

@@ -1,9 +1,11 @@
 #include "app/viewing_formats.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "app/resample.h"
 
@@ -69,6 +71,47 @@ void mix_band(const int64_t* left, const int64_t* right, uint32_t* out) {
   }
 }
 
+// out[x] = the anaglyph pixel of left[x] and right[x] (B, G, R bytes) by the
+// matrices of mix_band, kBand pixels at a time: the samples are split into
+// one run per colour first, so that the compiler runs several pixels per
+// instruction.
+void mix_bgr_band(const uint8_t* left, const uint8_t* right, uint8_t* out) {
+  int32_t l[3][kBand], r[3][kBand];
+  for (int64_t k = 0; k < kBand; ++k) {
+    for (int c = 0; c < 3; ++c) {
+      l[c][k] = left[3 * k + c];
+      r[c][k] = right[3 * k + c];
+    }
+  }
+  uint8_t mixed[3][kBand];
+  for (int64_t k = 0; k < kBand; ++k) {
+    const int32_t lb = l[0][k], lg = l[1][k], lr = l[2][k];
+    const int32_t rb = r[0][k], rg = r[1][k], rr = r[2][k];
+    mixed[2][k] = static_cast<uint8_t>(
+        thousandths_to_sample(437 * lr + 449 * lg + 164 * lb - 11 * rr - 32 * rg - 7 * rb));
+    mixed[1][k] = static_cast<uint8_t>(
+        thousandths_to_sample(-62 * lr - 62 * lg - 24 * lb + 377 * rr + 761 * rg + 9 * rb));
+    mixed[0][k] = static_cast<uint8_t>(
+        thousandths_to_sample(-48 * lr - 50 * lg - 17 * lb - 26 * rr - 93 * rg + 1234 * rb));
+  }
+  for (int64_t k = 0; k < kBand; ++k) {
+    for (int c = 0; c < 3; ++c) out[3 * k + c] = mixed[c][k];
+  }
+}
+
+void mix_row(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t w) {
+  int64_t x = 0;
+  for (; x + kBand <= w; x += kBand) mix_bgr_band(left + 3 * x, right + 3 * x, out + 3 * x);
+  if (x == w) return;
+  // The rest, padded to a whole band.
+  uint8_t l[3 * kBand] = {}, r[3 * kBand] = {}, o[3 * kBand];
+  const auto n = static_cast<size_t>(3 * (w - x));
+  std::memcpy(l, left + 3 * x, n);
+  std::memcpy(r, right + 3 * x, n);
+  mix_bgr_band(l, r, o);
+  std::memcpy(out + 3 * x, o, n);
+}
+
 // view (dx + x, y) = grid (x, y) for x < w, y < h.
 void copy_grid(const PixelView& view, int64_t dx, const PixelGrid& grid, int64_t w, int64_t h) {
   const int64_t stride = grid.q() + 1;
@@ -88,6 +131,60 @@ struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// sRGB samples as linear light in 0..65535, and back (nearest sample).
+struct LightTables {
+  uint16_t linear[256];
+  uint8_t srgb[65536];
+  LightTables() {
+    double level[256];
+    for (int v = 0; v < 256; ++v) {
+      const double c = v / 255.0;
+      level[v] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+      linear[v] = static_cast<uint16_t>(std::lround(level[v] * 65535.0));
+    }
+    int v = 0;
+    for (int l = 0; l < 65536; ++l) {
+      while (v < 255 && l >= (int(linear[v]) + int(linear[v + 1]) + 1) / 2) ++v;
+      srgb[l] = static_cast<uint8_t>(v);
+    }
+  }
+};
+
+const LightTables& light_tables() {
+  static const LightTables tables;
+  return tables;
+}
+
+// small (X, Y) = the average light of the kx x ky block of `source` at
+// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture).
+void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
+                int64_t ky, const PixelView& small) {
+  const LightTables& lt = light_tables();
+  std::vector<uint32_t> sum(static_cast<size_t>(3 * small.width));
+  for (int64_t Y = 0; Y < small.height; ++Y) {
+    std::fill(sum.begin(), sum.end(), 0);
+    const int64_t rows = std::min(ky, H - ky * Y);
+    for (int64_t y = ky * Y; y < ky * Y + rows; ++y) {
+      const uint8_t* p = source.row(y) + 3 * dx;
+      uint32_t* s = sum.data();
+      for (int64_t X = 0; X < small.width; ++X, s += 3) {
+        uint32_t b = 0, g = 0, r = 0;
+        for (int64_t n = std::min(kx, W - kx * X); n > 0; --n, p += 3) {
+          b += lt.linear[p[0]];
+          g += lt.linear[p[1]];
+          r += lt.linear[p[2]];
+        }
+        s[0] += b, s[1] += g, s[2] += r;
+      }
+    }
+    uint8_t* out = small.row(Y);
+    for (int64_t X = 0; X < small.width; ++X) {
+      const uint32_t n = static_cast<uint32_t>(rows * std::min(kx, W - kx * X));
+      for (int c = 0; c < 3; ++c) out[3 * X + c] = lt.srgb[(sum[3 * X + c] + n / 2) / n];
+    }
+  }
+}
 
 // Black outside the two w x h regions at (x0, y0) and (960 + x0, y0).
 void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
@@ -137,6 +234,33 @@ bool draw_anaglyph(const Halves& h, const PixelView& canvas) {
   return true;
 }
 
+// The halves' width when `sbs` is a side-by-side image of two halves.
+int64_t half_width_of(const PixelView& sbs) {
+  return sbs.pixels != nullptr && sbs.width >= 2 && sbs.width % 2 == 0 && sbs.height >= 1 &&
+                 sbs.pitch >= 3 * sbs.width
+             ? sbs.width / 2
+             : 0;
+}
+
+bool draw_anaglyph(const PixelView& sbs, const PixelView& canvas) {
+  const int64_t W = half_width_of(sbs), H = sbs.height;
+  if (W == 0 || !canvas_is(canvas, W, H)) return false;
+  for (int64_t y = 0; y < H; ++y) mix_row(sbs.row(y), sbs.row(y) + 3 * W, canvas.row(y), W);
+  return true;
+}
+
+bool draw_cross(const PixelView& sbs, const PixelView& canvas) {
+  const int64_t W = half_width_of(sbs), H = sbs.height;
+  if (W == 0 || !canvas_is(canvas, 2 * W, H)) return false;
+  for (int64_t y = 0; y < H; ++y) {
+    const uint8_t* from = sbs.row(y);
+    uint8_t* to = canvas.row(y);
+    std::memcpy(to, from + 3 * W, static_cast<size_t>(3 * W));
+    std::memcpy(to + 3 * W, from, static_cast<size_t>(3 * W));
+  }
+  return true;
+}
+
 bool draw_cross(const Halves& h, const PixelView& canvas) {
   if (!halves_fit(h) || !canvas_is(canvas, 2 * h.width, h.height)) return false;
   copy_grid(canvas, 0, h.right, h.width, h.height);
@@ -163,25 +287,59 @@ TvLayout tv_layout(int64_t W, int64_t H) {
   return t;
 }
 
-// Each half is copied once into a packed buffer laid out like the canvas
-// (B, G, R; bottom row first), so that the scaler writes its rows straight
-// into the canvas: both are upside down alike.
+namespace {
+
+// The side of the blocks that bring n samples down to the fewest not below
+// m (between m and 2m); 1 when n < 2m.
+int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
+
+// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
+// region of the TV frame: first an exact area average over blocks in
+// linear light down to at most twice the region's size, then the Mitchell
+// filter (resample) the rest of the way.
+bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
+                const PixelView& canvas, int64_t x) {
+  const Raster24 to{canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch};
+  const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
+  if (kx == 1 && ky == 1) {
+    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch}, to);
+  }
+  const int64_t w = (W + kx - 1) / kx, h = (H + ky - 1) / ky;
+  Buffer reduced(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(3 * w * h))));
+  if (!reduced) return false;
+  const PixelView small{reduced.get(), w, h, 3 * w};
+  box_reduce(source, dx, W, H, kx, ky, small);
+  return resample({reduced.get(), w, h, 3 * w}, to);
+}
+
+bool tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas) {
+  const TvLayout t = tv_layout(W, H);
+  clear_tv_borders(canvas, t);
+  for (int s = 0; s < 2; ++s) {
+    if (!scale_half(source, s * W, W, H, t, canvas, s * (kTvFrameWidth / 2) + t.x0)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// From the grids, each half is first copied into one packed picture laid
+// out like the side-by-side image.
 bool draw_tv_frame(const Halves& h, const PixelView& canvas) {
   if (!halves_fit(h) || !canvas_is(canvas, kTvFrameWidth, kTvFrameHeight)) return false;
   const int64_t W = h.width, H = h.height;
-  const TvLayout t = tv_layout(W, H);
-  Buffer packed(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(3 * W * H))));
+  Buffer packed(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(6 * W * H))));
   if (!packed) return false;
-  clear_tv_borders(canvas, t);
-  const PixelView source{packed.get(), W, H, 3 * W};
-  const Raster24 from{packed.get(), W, H, 3 * W};
-  for (int s = 0; s < 2; ++s) {
-    copy_grid(source, 0, s == 0 ? h.left : h.right, W, H);
-    const int64_t x = s * (kTvFrameWidth / 2) + t.x0;
-    const Raster24 to{canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch};
-    if (!resample(from, to)) return false;
-  }
-  return true;
+  const PixelView source{packed.get(), 2 * W, H, 6 * W};
+  copy_grid(source, 0, h.left, W, H);
+  copy_grid(source, W, h.right, W, H);
+  return tv_frame(source, W, H, canvas);
+}
+
+bool draw_tv_frame(const PixelView& sbs, const PixelView& canvas) {
+  const int64_t W = half_width_of(sbs);
+  if (W == 0 || !canvas_is(canvas, kTvFrameWidth, kTvFrameHeight)) return false;
+  return tv_frame(sbs, W, sbs.height, canvas);
 }
 
 }  // namespace mpo

@@ -36,8 +36,18 @@ struct TvLayout {
 TvLayout tv_layout(int64_t W, int64_t H);
 
 // 1920 x 1080: each half scaled to tv_layout's size and centred in its half
-// of the frame, left view on the left; black elsewhere. False, with the
+// of the frame, left view on the left; black elsewhere. Where a half is at
+// least twice as wide (or high) as its region, it is first averaged over
+// blocks of whole pixels (exactly, in linear light) down to between once
+// and twice the region's size; the filter does the rest. False, with the
 // canvas in an unspecified state, when working memory runs out.
 bool draw_tv_frame(const Halves& halves, const PixelView& canvas);
+
+// The same three pictures from the halves' side-by-side image (2W x H, the
+// left half in columns 0..W-1), read row by row: the very same pixels as
+// from the grids, in a fraction of the time.
+bool draw_anaglyph(const PixelView& side_by_side, const PixelView& canvas);
+bool draw_cross(const PixelView& side_by_side, const PixelView& canvas);
+bool draw_tv_frame(const PixelView& side_by_side, const PixelView& canvas);
 
 }  // namespace mpo

@@ -19,12 +19,21 @@ constexpr int kAnaglyphSlot = 10;
 constexpr int kCrossSlot = 11;
 constexpr int kTvSlot = 12;
 
+// What the viewing formats are drawn from.
+struct Sources {
+  const Halves& halves;
+  // This entry's side-by-side image of the halves when it was drawn (the
+  // formats are then read from its rows), else no pixels.
+  PixelView side_by_side;
+  const MemoryBlock& exif_segment;
+};
+
 // Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks. Each
 // one that cannot be drawn (unusable halves: none is), saved or given its
 // Exif shows its "Fehlerinfo" message and leaves no file behind. True when
 // every requested one was written.
 bool write_viewing_formats(FileService& files, ImageService& images, Reporter& ui,
-                           const Text& base_path, const Halves& halves,
-                           const MemoryBlock& exif_segment, const ExtraOutputs& extra);
+                           const Text& base_path, const Sources& from,
+                           const ExtraOutputs& extra);
 
 }  // namespace mpo

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "app/grid_passes.h"
+
 namespace mpo {
 namespace {
 
@@ -204,6 +206,28 @@ TEST(ViewingFormats, TvFrameKeepsHalvesUprightAndAveragesLight) {
   const Colour grey = tv.at(480, kTvFrameHeight / 2);
   EXPECT_NEAR(grey & 255, 188, 4);
   EXPECT_EQ(grey, (grey & 255) * 0x010101);
+}
+
+// From the side-by-side image the very pixels come out that the grids
+// give: odd sizes (a last band cut short), a halve shrunk by blocks and by
+// the filter alone.
+TEST(ViewingFormats, SideBySideSourceGivesTheGridsPixels) {
+  std::mt19937 random(7);
+  auto noise = [&random](int64_t, int64_t) { return Colour(random() & 0xFFFFFF); };
+  for (const auto& [W, H] : {std::pair<int64_t, int64_t>{67, 45}, {3001, 130}, {1000, 2200}}) {
+    SCOPED_TRACE(testing::Message() << W << "x" << H);
+    const Halves h = make_halves(W, H, noise, noise);
+    Canvas sbs(2 * W, H);
+    draw_composites({sbs.view, PixelView{}, PixelView{}}, h);
+    Canvas a(W, H), b(W, H), x(2 * W, H), y(2 * W, H);
+    Canvas tv(kTvFrameWidth, kTvFrameHeight), tv2(kTvFrameWidth, kTvFrameHeight);
+    ASSERT_TRUE(draw_anaglyph(h, a.view) && draw_anaglyph(sbs.view, b.view));
+    ASSERT_TRUE(draw_cross(h, x.view) && draw_cross(sbs.view, y.view));
+    ASSERT_TRUE(draw_tv_frame(h, tv.view) && draw_tv_frame(sbs.view, tv2.view));
+    EXPECT_EQ(a.bytes, b.bytes);
+    EXPECT_EQ(x.bytes, y.bytes);
+    EXPECT_EQ(tv.bytes, tv2.bytes);
+  }
 }
 
 }  // namespace
