@@ -8,6 +8,7 @@
 #include "app/batch.h"
 #include "image/jpeg_codec.h"
 #include "test_support.h"
+#include "tests/support/cli_runs.h"
 #include "tests/support/jpeg_checks.h"
 #include "tools/mpogen/mpogen.h"
 
@@ -206,6 +207,36 @@ TEST_F(ExtraOutputsTest, UnreadableHalfWritesNoViewingFormat) {
       "Fehlerinfo: Die TV-Datei konnte nicht erstellt werden\r" + base + "_tv.jpg" + why}));
   for (const std::string s : {"_ana.jpg", "_x.jpg", "_tv.jpg"}) {
     EXPECT_FALSE(test::fs::exists(base + s)) << s;
+  }
+}
+
+// The command line names every output not written with the system's
+// reason, the halves too (the desktop program passes over them in silence).
+TEST(ExtraOutputsCli, ReadOnlyFolderNamesFileAndReason) {
+  test::Scene scene;
+  if (!test::permissions_hold(scene)) GTEST_SKIP() << "permission bits do not hold here";
+  const test::fs::path folder = scene.tree() / "ro";
+  ASSERT_TRUE(test::write_bytes(folder / "a.mpo", test::generated(1)));
+  test::fs::permissions(folder, test::fs::perms::owner_write | test::fs::perms::group_write |
+                                    test::fs::perms::others_write,
+                        test::fs::perm_options::remove);
+  test::CliRun run;
+  run.args = {"--sbs", "--anaglyph", "--jobs", "1", scene.tree().string()};
+  run.scene = &scene;
+  run.without_permission_override = true;
+  const test::CliResult r = test::run_cli(run);
+  EXPECT_EQ(r.status, 1);
+  const std::string base = (folder / "a").string();
+  for (const std::string& line :
+       {"Fehlerinfo: Das linke Einzelbild konnte nicht erstellt werden\n" + base +
+            "_L.jpg: Zugriff verweigert\n",
+        "Fehlerinfo: Das rechte Einzelbild konnte nicht erstellt werden\n" + base +
+            "_R.jpg: Zugriff verweigert\n",
+        "Fehlerinfo: Die SBS-Datei konnte nicht erstellt werden\n" + base +
+            "_sbs.jpg: Bild nicht lesbar\n",
+        "Fehlerinfo: Die Anaglyphen-Datei konnte nicht erstellt werden\n" + base +
+            "_ana.jpg: Bild nicht lesbar\n"}) {
+    EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
   }
 }
 
