@@ -202,6 +202,24 @@ TEST_F(Cli, StopWithJobsInFlight) {
   EXPECT_TRUE(tmp_empty());
 }
 
+// The command line's own formats reach the batch: --every is the four
+// formats and the three viewing formats, not the lossless one; --quality
+// changes the re-encoded outputs only.
+TEST_F(Cli, EveryAndQualityReachTheBatch) {
+  add_mpo("a.mpo", 120);
+  ASSERT_EQ(cli("--every '" + tree().string() + "'", tmp()).status, 0);
+  auto every = outputs();
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : every) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a_EXIF.jpg", "a_L.jpg", "a_R.jpg", "a_ana.jpg",
+                                             "a_ouh.jpg", "a_sbs.jpg", "a_sbsh.jpg", "a_tv.jpg",
+                                             "a_x.jpg"}));
+  ASSERT_EQ(cli("--sbs --quality 95 '" + tree().string() + "'", tmp()).status, 0);
+  const auto sharper = outputs();
+  EXPECT_EQ(sharper.at("a_L.jpg"), every.at("a_L.jpg"));
+  EXPECT_NE(sharper.at("a_sbs.jpg"), every.at("a_sbs.jpg"));
+}
+
 // Named paths: files and folders mixed, each MPO converted once however
 // it is reached (named twice, inside a named folder, through a link); a
 // named file that is no MPO is reported. Only '/' separates: '|', '\\' and

@@ -101,6 +101,21 @@ TEST_F(Driver, EmptyTreeAndOtherFileType) {
   EXPECT_FALSE(test::fs::exists(list()));
 }
 
+// Only '/' separates: a chosen file in a folder named "a|b" or "p\\q" stands
+// for that folder, not for its parent, and its MPO is found.
+TEST_F(Driver, ChosenFolderWithBarOrBackslashInItsName) {
+  for (const char* folder : {"a|b", "p\\q"}) {
+    SCOPED_TRACE(folder);
+    test::write_bytes(tree() / folder / "x\\.mpo", splittable(300));
+    test::write_bytes(tree() / "sibling.mpo", splittable(300));
+    ScriptedUi chose;
+    chose.chosen_file = (tree() / folder / "x\\.mpo").string();
+    run_desktop(files, images, chose, chose, config);
+    ASSERT_EQ(chose.of_kind("progress").size(), 1u);
+    EXPECT_EQ(chose.of_kind("progress")[0].a, (tree() / folder / "x\\").string());
+  }
+}
+
 TEST_F(Driver, StopInMiddleKeepsEarlierOutputsAndReportsReason) {
   // Two entries in one directory; whichever comes second in the listing
   // order, the one that stops is reported and the list file is removed.
