@@ -102,6 +102,7 @@ void put_mpo_seeds(const mpogen::Options& small) {
     const std::string name = std::string(mpogen::variant_name(v)) + ".mpo";
     put("split_fuzz", name, mpo.bytes);
     put("entry_fuzz", name, mpo.bytes);
+    put("mp_index_fuzz", name, mpo.bytes);
   }
   {
     mpogen::Options o = small;
@@ -178,6 +179,22 @@ void put_decode_seeds(const mpogen::Options& small) {
   for (const NamedRecipe& n : decode_recipes()) put("decode_fuzz", n.name, encode(n.recipe));
 }
 
+// Frame headers as the entry budget reads them: every coding and colour
+// space, stray and fill bytes between segments, an empty comment segment
+// (length 0, which libjpeg steps over) before a progressive frame.
+void put_frame_header_seeds() {
+  for (const NamedRecipe& n : decode_recipes()) put("frame_header_fuzz", n.name, encode(n.recipe));
+  Bytes stray = encode(JpegRecipe{});
+  const Bytes junk = {0x00, 0x12, 0xFF, 0xFF, 0xFF};
+  stray.insert(stray.begin() + 2, junk.begin(), junk.end());
+  put("frame_header_fuzz", "stray_bytes.jpg", stray);
+  JpegRecipe progressive;
+  progressive.progressive = true;
+  const Bytes scans = encode(progressive);
+  put("frame_header_fuzz", "empty_comment.jpg", concat({0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x00},
+                                                      Bytes(scans.begin() + 2, scans.end())));
+}
+
 // Whole MPOs built from such halves, each half with an Exif APP1 first.
 void put_mixed_mpo_seeds(const Bytes& app1) {
   JpegRecipe s;
@@ -235,6 +252,7 @@ int main(int argc, char** argv) {
   small.height = 48;
   put_mpo_seeds(small);
   put_decode_seeds(small);
+  put_frame_header_seeds();
   const mpogen::ExifInfo exif = mpogen::exif_info(small, 0);
   put_mixed_mpo_seeds(Bytes(exif.segment.begin() + 2, exif.segment.end()));
   put_exif_seeds(small, exif);
