@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "test_support.h"
+#include "tests/support/cli_runs.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace mpo {
@@ -283,6 +284,27 @@ TEST_F(Cli, OutputDirLeavesReadOnlyTreeUntouched) {
   EXPECT_NE(blocked.err.find("Fehlerinfo: Der Ordner für die Ausgaben konnte nicht angelegt "
                              "werden\n" + (dir.path() / "blocked").string() + "/: "),
             std::string::npos) << blocked.err;
+}
+
+// A folder the run may not read is named with the system's reason; the
+// rest converts. Run without root's permission override.
+TEST(CliPermissions, UnreadableFolderNamedWithReason) {
+  const test::Scene scene;
+  if (!test::permissions_hold(scene)) GTEST_SKIP() << "permission bits do not hold here";
+  test::write_bytes(scene.tree() / "a.mpo", test::generated(130));
+  test::write_bytes(scene.tree() / "locked" / "b.mpo", test::generated(131));
+  fs::permissions(scene.tree() / "locked", fs::perms::none);
+  test::CliRun run;
+  run.args = {scene.tree().string()};
+  run.scene = &scene;
+  run.without_permission_override = true;
+  const test::CliResult r = test::run_cli(run);
+  fs::permissions(scene.tree() / "locked", fs::perms::owner_all);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Fehlerinfo: Der Ordner konnte nicht gelesen werden\n" +
+                       (scene.tree() / "locked").string() + "/: Zugriff verweigert\n"),
+            std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(scene.tree() / "a_R.jpg"));
 }
 
 // Names are shown with their control characters as '?': a name could
