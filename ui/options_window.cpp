@@ -46,6 +46,12 @@ class OptionsFrame : public wxFrame {
  public:
   enum class Outcome { open, button, closed };
 
+  // Without wxMINIMIZE_BOX, wxMAXIMIZE_BOX and wxRESIZE_BORDER the toolkit
+  // asks the window manager (Motif hints) for move and close only, and the
+  // size is fixed. Some window managers draw their buttons all the same:
+  // openbox keeps minimise for every ordinary or dialog window and shows an
+  // inert maximise button. Only menu, toolbar or splash windows lose them
+  // there, which would cost the window its taskbar entry and focus.
   OptionsFrame(const wxFont& box_font, const wxFont& note_font, const wxIconBundle& icons)
       : wxFrame(nullptr, wxID_ANY, to_wx(kTitle), wxPoint(0, 0), wxDefaultSize,
                 wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
