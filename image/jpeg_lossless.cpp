@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "image/jpeg_error.h"
 #include "image/jpeg_markers.h"
 
 namespace mpo {
@@ -39,14 +40,9 @@ constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 30;
 // dozen scans at most.
 constexpr int kMaxScans = 500;
 
-struct ErrorBlock {
-  jpeg_error_mgr manager;  // first: libjpeg hands error_exit its address
-  jmp_buf resume;
-};
-
 // Every libjpeg object of one join, sharing one error manager.
 struct JoinCodecs {
-  ErrorBlock error;
+  jpeg::ErrorManager error;
   jpeg_progress_mgr progress;
   jpeg_decompress_struct left;
   jpeg_decompress_struct right;
@@ -81,17 +77,10 @@ class CodecOwner {
   std::unique_ptr<JoinCodecs> codecs_;
 };
 
-[[noreturn]] void jump_back(j_common_ptr common) {
-  auto* block = reinterpret_cast<ErrorBlock*>(common->err);
-  std::longjmp(block->resume, 1);
-}
-
-void stay_silent(j_common_ptr) {}
-
 void limit_scans(j_common_ptr common) {
   if (common->is_decompressor &&
       reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans)
-    jump_back(common);
+    jpeg::jump_back(common);
 }
 
 JDIMENSION round_up(JDIMENSION value, int multiple) {
@@ -174,7 +163,7 @@ void start_output(JoinCodecs* codecs, bool with_exif) {
   jpeg_mem_dest(out, &codecs->out_buffer, &codecs->out_size);
   jpeg_copy_critical_parameters(&codecs->left, out);
   out->image_width = left.image_width + right.image_width;
-  out->optimize_coding = TRUE;
+  out->optimize_coding = FALSE;
   if (with_exif) out->write_JFIF_header = FALSE;
 
   auto common = reinterpret_cast<j_common_ptr>(out);
@@ -226,9 +215,7 @@ LosslessRefusal refusal_for_error(const JoinCodecs* codecs) {
 
 // All libjpeg work of one join; a libjpeg error anywhere returns here.
 LosslessRefusal run_join(JoinCodecs* codecs, Bytes left, Bytes right, Bytes exif) {
-  jpeg_std_error(&codecs->error.manager);
-  codecs->error.manager.error_exit = jump_back;
-  codecs->error.manager.output_message = stay_silent;
+  jpeg::attach_error_manager(codecs->error, jpeg::Messages::kNone);
   codecs->progress.progress_monitor = limit_scans;
   if (setjmp(codecs->error.resume) != 0) return refusal_for_error(codecs);
 
