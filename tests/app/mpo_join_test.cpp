@@ -13,6 +13,7 @@
 
 #include "app/mp_index.h"
 #include "app/split.h"
+#include "tests/support/process.h"
 #include "tools/mpogen/jpeg_stream.h"
 #include "tools/mpogen/mpogen.h"
 
@@ -115,7 +116,7 @@ TEST(JoinMpo, InputsThatAreNoJpegsAreRefused) {
 
 // Another reader of MP files agrees, when one is installed.
 TEST(JoinMpo, ExiftoolReadsTheIndex) {
-  if (std::system("exiftool -ver >/dev/null 2>&1") != 0) GTEST_SKIP() << "exiftool not installed";
+  if (!test::have_program("exiftool")) GTEST_SKIP() << "exiftool not installed";
   const auto path = std::filesystem::temp_directory_path() / ("mpo-join-" + std::to_string(getpid()) + ".mpo");
   {
     const Bytes mpo = join_mpo(half(Variant::camera, 0), half(Variant::camera, 1)).bytes;
@@ -123,16 +124,11 @@ TEST(JoinMpo, ExiftoolReadsTheIndex) {
   }
   // Both images' MP attributes (-ee reads the second one's), the types
   // (0x020002 disparity) and the number of images, as numbers.
-  const std::string cmd = "exiftool -n -s3 -a -ee -MPIndividualNum -BaseViewpointNum -MPImageType "
-                          "-NumberOfImages " + path.string() + " 2>&1";
-  std::string out;
-  if (FILE* p = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
+  const test::ProcessResult r =
+      test::run_process({"exiftool", "-n", "-s3", "-a", "-ee", "-MPIndividualNum",
+                         "-BaseViewpointNum", "-MPImageType", "-NumberOfImages", path.string()});
   std::filesystem::remove(path);
-  EXPECT_EQ(out, "1\n2\n1\n1\n131074\n131074\n2\n");
+  EXPECT_EQ(r.out + r.err, "1\n2\n1\n1\n131074\n131074\n2\n");
 }
 
 }  // namespace

@@ -207,37 +207,16 @@ TEST(KilledRun, LeavesNothingInTheTemporaryFolder) {
   fs::create_directories(tmpdir);
   for (int i = 0; i < 40; ++i) write_mpo(tree / ("k" + std::to_string(i) + ".mpo"), 70 + i, 400, 300);
 
-  int err[2];
-  ASSERT_EQ(pipe(err), 0);
-  const std::string cli = MPO_BINARY_DIR "/cli/mpo-convert-cli";
-  const std::string env = "TMPDIR=" + tmpdir.string();
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(err[1], STDERR_FILENO);
-    close(err[0]);
-    close(err[1]);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    putenv(const_cast<char*>(env.c_str()));
-    execl(cli.c_str(), cli.c_str(), "--all", "--jobs", "2", tree.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(err[1]);
+  test::ProcessSpec spec;
+  spec.argv = {MPO_BINARY_DIR "/cli/mpo-convert-cli", "--all", "--jobs", "2", tree.string()};
+  spec.env = {{"TMPDIR", tmpdir.string()}};
+  test::Process run(spec);
   // Wait for the first finished entry: the batch is running.
-  std::string seen;
-  char buf[256];
-  while (seen.find("[1/40]") == std::string::npos) {
-    const ssize_t n = read(err[0], buf, sizeof buf);
-    if (n <= 0) break;
-    seen.append(buf, static_cast<size_t>(n));
-  }
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(err[0]);
-  ASSERT_NE(seen.find("[1/40]"), std::string::npos) << seen;
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+  const bool running = run.wait_for_output("[1/40]", std::chrono::seconds(60));
+  run.kill(SIGKILL);
+  const test::ProcessResult r = run.finish();
+  ASSERT_TRUE(running) << r.err;
+  ASSERT_EQ(r.signal, SIGKILL) << "the run ended before it was killed";
   EXPECT_TRUE(fs::is_empty(tmpdir));
 }
 

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "tests/support/process.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace fs = std::filesystem;
@@ -21,18 +22,12 @@ namespace {
 
 const std::string kTool = std::string(MPO_BINARY_DIR) + "/tools/mpo-gen";
 
+// A shell command line's exit status and standard output.
 int run(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return mpo::test::run_process({"/bin/sh", "-c", command}).status;
 }
-
 std::string capture(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
-  if (!pipe) return out;
-  char buf[256];
-  while (size_t n = std::fread(buf, 1, sizeof buf, pipe.get())) out.append(buf, n);
-  return out;
+  return mpo::test::run_process({"/bin/sh", "-c", command}).out;
 }
 
 mpogen::Bytes read_all(const fs::path& p) {
