@@ -13,7 +13,9 @@
 #include <iterator>
 #include <string>
 
+#include "tests/support/files.h"
 #include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace fs = std::filesystem;
@@ -30,22 +32,14 @@ std::string capture(const std::string& command) {
   return mpo::test::run_process({"/bin/sh", "-c", command}).out;
 }
 
-mpogen::Bytes read_all(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return mpogen::Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 class MpoGenTool : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kTool)) GTEST_SKIP() << "mpo-gen not built";
-    dir_ = fs::temp_directory_path() / ("mpogen_tool_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
-  }
+  mpo::test::TempDir tmp_{"mpogen-tool"};
   fs::path dir_;
 };
 
@@ -66,7 +60,7 @@ TEST_F(MpoGenTool, WritesTheLibraryOutputForTheSameOptions) {
   o.make = "ACME";
   o.model = "Twin Lens";
   o.software = "FW 2.0";
-  EXPECT_EQ(read_all(out), mpogen::make_mpo(o).bytes);
+  EXPECT_EQ(mpo::test::read_bytes(out), mpogen::make_mpo(o).bytes);
 }
 
 TEST_F(MpoGenTool, ExitCodesForHelpUsageErrorsAndFailures) {
