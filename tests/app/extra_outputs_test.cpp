@@ -98,6 +98,21 @@ TEST_F(ExtraOutputsTest, QualityAndExifSpliceOfEveryOutput) {
   EXPECT_LT(sbs_size[1] * 3, sbs_size[100]);
 }
 
+// Without an Exif segment in the MPO the new outputs are the encoder's (or
+// the join's) JFIF files.
+TEST_F(ExtraOutputsTest, WithoutExifTheOutputsKeepTheirJfifHeader) {
+  Bytes mpo = mpogen::make_mpo(camera()).bytes;
+  mpo[3] = 0xFE;  // the first image's APP1 becomes a comment
+  const std::string base = convert("noexif", mpo, every(), OptionFlags{});
+  for (const std::string& s : kNewSuffixes) {
+    const Bytes out = read_bytes(base + s);
+    ASSERT_GT(out.size(), 20u) << s;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{0xFF, 0xD8, 0xFF, 0xE0})) << s;
+    EXPECT_TRUE(test::decodes_completely(base + s)) << s;
+  }
+  EXPECT_FALSE(result.output_failed);
+}
+
 // Quality 70 (the default) writes what the desktop program writes.
 TEST_F(ExtraOutputsTest, DefaultQualityKeepsTheCompositesBytes) {
   const Bytes mpo = mpogen::make_mpo(camera()).bytes;
