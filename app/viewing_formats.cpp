@@ -71,47 +71,6 @@ void mix_band(const int64_t* left, const int64_t* right, uint32_t* out) {
   }
 }
 
-// out[x] = the anaglyph pixel of left[x] and right[x] (B, G, R bytes) by the
-// matrices of mix_band, kBand pixels at a time: the samples are split into
-// one run per colour first, so that the compiler runs several pixels per
-// instruction.
-void mix_bgr_band(const uint8_t* left, const uint8_t* right, uint8_t* out) {
-  int32_t l[3][kBand], r[3][kBand];
-  for (int64_t k = 0; k < kBand; ++k) {
-    for (int c = 0; c < 3; ++c) {
-      l[c][k] = left[3 * k + c];
-      r[c][k] = right[3 * k + c];
-    }
-  }
-  uint8_t mixed[3][kBand];
-  for (int64_t k = 0; k < kBand; ++k) {
-    const int32_t lb = l[0][k], lg = l[1][k], lr = l[2][k];
-    const int32_t rb = r[0][k], rg = r[1][k], rr = r[2][k];
-    mixed[2][k] = static_cast<uint8_t>(
-        thousandths_to_sample(437 * lr + 449 * lg + 164 * lb - 11 * rr - 32 * rg - 7 * rb));
-    mixed[1][k] = static_cast<uint8_t>(
-        thousandths_to_sample(-62 * lr - 62 * lg - 24 * lb + 377 * rr + 761 * rg + 9 * rb));
-    mixed[0][k] = static_cast<uint8_t>(
-        thousandths_to_sample(-48 * lr - 50 * lg - 17 * lb - 26 * rr - 93 * rg + 1234 * rb));
-  }
-  for (int64_t k = 0; k < kBand; ++k) {
-    for (int c = 0; c < 3; ++c) out[3 * k + c] = mixed[c][k];
-  }
-}
-
-void mix_row(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t w) {
-  int64_t x = 0;
-  for (; x + kBand <= w; x += kBand) mix_bgr_band(left + 3 * x, right + 3 * x, out + 3 * x);
-  if (x == w) return;
-  // The rest, padded to a whole band.
-  uint8_t l[3 * kBand] = {}, r[3 * kBand] = {}, o[3 * kBand];
-  const auto n = static_cast<size_t>(3 * (w - x));
-  std::memcpy(l, left + 3 * x, n);
-  std::memcpy(r, right + 3 * x, n);
-  mix_bgr_band(l, r, o);
-  std::memcpy(out + 3 * x, o, n);
-}
-
 // view (dx + x, y) = grid (x, y) for x < w, y < h.
 void copy_grid(const PixelView& view, int64_t dx, const PixelGrid& grid, int64_t w, int64_t h) {
   const int64_t stride = grid.q() + 1;
@@ -240,13 +199,6 @@ int64_t half_width_of(const PixelView& sbs) {
                  sbs.pitch >= 3 * sbs.width
              ? sbs.width / 2
              : 0;
-}
-
-bool draw_anaglyph(const PixelView& sbs, const PixelView& canvas) {
-  const int64_t W = half_width_of(sbs), H = sbs.height;
-  if (W == 0 || !canvas_is(canvas, W, H)) return false;
-  for (int64_t y = 0; y < H; ++y) mix_row(sbs.row(y), sbs.row(y) + 3 * W, canvas.row(y), W);
-  return true;
 }
 
 bool draw_cross(const PixelView& sbs, const PixelView& canvas) {

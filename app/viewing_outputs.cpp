@@ -19,12 +19,11 @@ struct ViewingFormat {
   const char16_t* suffix;
   const char16_t* failure_text;
   bool (*draw)(const Halves&, const PixelView&);
+  // From the side-by-side image, where that is faster; or null.
   bool (*draw_from_sbs)(const PixelView&, const PixelView&);
 };
 
 constexpr std::array<ViewingFormat, 3> kFormats = {{
-    // The anaglyph's mixing runs faster on the grids' runs of one colour
-    // value per pixel than on rows of samples.
     {&ExtraOutputs::anaglyph, kAnaglyphSlot, texts::kAnaglyphSuffix, texts::kAnaglyphFailed,
      draw_anaglyph, nullptr},
     {&ExtraOutputs::cross, kCrossSlot, texts::kCrossSuffix, texts::kCrossFailed, draw_cross,
