@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "image/image_service.h"
 #include "image/jpeg_markers.h"
 
 namespace mpo {
@@ -48,6 +49,7 @@ int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 FrameHeader parse_frame(const uint8_t* s, int64_t length, int code) {
   FrameHeader h;
   if (length < 8) return h;
+  h.precision = s[2];
   h.height = jpeg::read_be16(s + 3);
   h.width = jpeg::read_be16(s + 5);
   h.components = s[7];
@@ -65,6 +67,14 @@ FrameHeader parse_frame(const uint8_t* s, int64_t length, int code) {
     h.coefficient_bytes += across * down * 128;
   }
   return h;
+}
+
+// The half as the decoder will hold it: none for a frame it refuses before
+// allocating anything.
+std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
+  if (!half || half->precision != 8) return std::nullopt;
+  if (half->width > kMaxImageSide || half->height > kMaxImageSide) return std::nullopt;
+  return half;
 }
 
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
@@ -112,8 +122,10 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
   }
 }
 
-int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left,
-                     const std::optional<FrameHeader>& right, const OptionFlags& flags) {
+int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_frame,
+                     const std::optional<FrameHeader>& right_frame, const OptionFlags& flags) {
+  const auto left = decoded(left_frame);
+  const auto right = decoded(right_frame);
   const int64_t W = left ? left->width : 0;
   const int64_t H = left ? left->height : 0;
   const int64_t grids = 2 * int64_t{sizeof(int64_t)} * (W + 1) * (H + 1);

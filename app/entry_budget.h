@@ -15,6 +15,7 @@ struct FrameHeader {
   int64_t width = 0;
   int64_t height = 0;
   int components = 0;
+  int precision = 0;  // bits per sample
   // A progressive frame, or one whose first scan holds fewer components
   // than the frame: the decoder keeps every coefficient of it while it
   // decodes, `coefficient_bytes` in all.
@@ -36,7 +37,9 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
 // (each at its own size; a progressive half's coefficients while it is
 // decoded), two W x H grids of 8-byte elements ((W + 1)(H + 1) each, W x H
 // from the left half) and the composites the flags ask for. A half without
-// a readable frame header is never decoded and counts nothing.
+// a readable frame header, or with one the decoder refuses (a side above
+// kMaxImageSide, samples of other than 8 bits), is never decoded and
+// counts nothing.
 int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left,
                      const std::optional<FrameHeader>& right, const OptionFlags& flags);
 

@@ -75,7 +75,7 @@ TEST(EntryBudget, ProgressiveHalvesCountTheirCoefficients) {
 TEST(EntryBudget, CameraEntriesFitTheirShareAndTinyFilesDeclaringHugeHalvesDoNot) {
   // Two camera halves with every composite, two workers in 1 GiB.
   FrameHeader camera;
-  camera.width = 3648, camera.height = 2736, camera.components = 3;
+  camera.width = 3648, camera.height = 2736, camera.components = 3, camera.precision = 8;
   const int64_t camera_entry = mpo::entry_memory(6 << 20, camera, camera, kAll);
   EXPECT_LE(camera_entry, mpo::kTypicalEntryBytes);
   mpo::Schedule two;
@@ -96,6 +96,10 @@ TEST(EntryBudget, CameraEntriesFitTheirShareAndTinyFilesDeclaringHugeHalvesDoNot
   for (const Bytes* b : std::initializer_list<const Bytes*>{&huge_left, &huge_right}) {
     EXPECT_FALSE(budget.admits_entry(b->data(), int64_t(b->size()), int64_t(separator)));
   }
+  // A frame the decoder refuses before allocating costs nothing.
+  Bytes refused = sound;
+  patch_frame(refused, 0, 8, 65535, 65535);
+  EXPECT_TRUE(budget.admits_entry(refused.data(), int64_t(refused.size()), int64_t(separator)));
   EXPECT_FALSE(budget.admits_file((int64_t{1} << 31) - 1));
 }
 
