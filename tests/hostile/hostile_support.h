@@ -36,39 +36,8 @@
 namespace hostile {
 
 namespace fs = std::filesystem;
-using mpo::test::Bytes;
-using mpo::test::read_bytes;
-using mpo::test::write_bytes;
-
-using mpo::test::base_of;
-using mpo::test::files_below;
-using mpo::test::generated;
-using mpo::test::kCli;
-using mpo::test::mpos_below;
-using mpo::test::Scene;
-
-using mpo::test::check_tree;
-using mpo::test::decodes_completely;
-using mpo::test::expect_empty;
-using mpo::test::jpeg_size;
-using mpo::test::Size;
-
-using mpo::test::CliResult;
-using mpo::test::CliRun;
-using mpo::test::permissions_hold;
-using mpo::test::run_cli;
-
-using mpo::test::private_mounts;
-using mpo::test::Tmpfs;
-
-using mpo::test::exif_first;
-using mpo::test::exif_segment;
-using mpo::test::frame_header;
-using mpo::test::JpegRecipe;
-using mpo::test::make_jpeg;
-using mpo::test::mpo_of;
-using mpo::test::patch_frame;
-using mpo::test::second_image;
+// Trees, runs, checks, crafting and mounts of the test library.
+using namespace mpo::test;
 
 inline const std::vector<std::string> kOutputSuffixes = mpo::test::output_suffixes();
 inline const std::string kSbsFailed =

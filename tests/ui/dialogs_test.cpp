@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/temp_dir.h"
 #include "tests/ui/gui_support.h"
 #include "tests/ui/wx_driver.h"
 #include "ui/file_requester.h"
@@ -242,9 +243,8 @@ class RequesterTest : public DialogTest {
   void SetUp() override {
     DialogTest::SetUp();
     if (IsSkipped()) return;
-    std::string pattern = (fs::temp_directory_path() / "mpo-ui-req-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(dir_.ok());
+    root_ = dir_.path();
     fs::create_directories(root_ / "work" / "Urlaub");
     fs::create_directories(root_ / "photos");
     // The requester opens in the working directory: what its filters show.
@@ -256,11 +256,10 @@ class RequesterTest : public DialogTest {
   }
   void TearDown() override {
     if (!saved_.empty()) fs::current_path(saved_);
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
     DialogTest::TearDown();
   }
 
+  TempDir dir_{"mpo-ui-req"};
   fs::path root_;
   fs::path saved_;
 };

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/gui_support.h"
 #include "tools/mpogen/mpogen.h"
 
@@ -24,11 +26,6 @@ namespace fs = std::filesystem;
 
 const char kOptionsTitle[] = "^Bilder zusätzlich zur Bildtrennung rechtes Bild R und linkes Bild L$";
 const char kRequesterTitle[] = "^Bitte eine MPO-Datei zum Laden auswählen$";
-
-mpogen::Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return mpogen::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Width and height from the first baseline frame header; 0, 0 if none.
 std::pair<int, int> jpeg_size(const mpogen::Bytes& jpeg) {
@@ -66,9 +63,8 @@ class ProgramTest : public ::testing::Test {
   void SetUp() override {
     MPO_REQUIRE_DISPLAY();
     ASSERT_TRUE(fs::exists(program_)) << program_;
-    std::string pattern = (fs::temp_directory_path() / "mpo-ui-run-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(dir_.ok());
+    root_ = dir_.path();
     work_ = root_ / "work";
     photos_ = root_ / "Fotos";
     fs::create_directories(work_);
@@ -86,11 +82,6 @@ class ProgramTest : public ::testing::Test {
       samples_.push_back(std::move(s));
     }
     std::ofstream(photos_ / "notiz.txt") << "keine MPO-Datei\n";
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
   }
 
   // Waits for the options window, clicks the boxes (1 to 4) and then the
@@ -123,6 +114,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   fs::path program_ = fs::path(MPO_BINARY_DIR) / "ui" / "mpo-convert";
+  TempDir dir_{"mpo-ui-run"};
   fs::path root_, work_, photos_;
   std::vector<Sample> samples_;
   Watchdog watchdog_{240s};
@@ -178,8 +170,8 @@ TEST_F(ProgramTest, ConvertsEveryMpoBelowTheChosenFilesFolder) {
     SCOPED_TRACE(base);
     const auto& bytes = s.content.bytes;
     const auto separator = static_cast<std::ptrdiff_t>(s.content.separator);
-    EXPECT_EQ(read_file(base + "_L.jpg"), mpogen::Bytes(bytes.begin(), bytes.begin() + separator));
-    EXPECT_EQ(read_file(base + "_R.jpg"), mpogen::Bytes(bytes.begin() + separator, bytes.end()));
+    EXPECT_EQ(read_bytes(base + "_L.jpg"), mpogen::Bytes(bytes.begin(), bytes.begin() + separator));
+    EXPECT_EQ(read_bytes(base + "_R.jpg"), mpogen::Bytes(bytes.begin() + separator, bytes.end()));
     const struct {
       const char* suffix;
       std::pair<int, int> size;
@@ -190,11 +182,11 @@ TEST_F(ProgramTest, ConvertsEveryMpoBelowTheChosenFilesFolder) {
         {"_EXIF.jpg", {640, 240}},
     };
     for (const auto& c : composites) {
-      const auto jpeg = read_file(base + c.suffix);
+      const auto jpeg = read_bytes(base + c.suffix);
       EXPECT_TRUE(is_jpeg(jpeg)) << c.suffix;
       EXPECT_EQ(jpeg_size(jpeg), c.size) << c.suffix;
     }
-    const auto exif = read_file(base + "_EXIF.jpg");
+    const auto exif = read_bytes(base + "_EXIF.jpg");
     EXPECT_NE(std::search(exif.begin(), exif.end(), std::begin("Exif"), std::end("Exif") - 1),
               exif.end());
   }
@@ -208,7 +200,7 @@ TEST_F(ProgramTest, ConvertsEveryMpoBelowTheChosenFilesFolder) {
   auto outputs = [&] {
     std::map<fs::path, mpogen::Bytes> m;
     for (const auto& e : fs::recursive_directory_iterator(photos_))
-      if (e.path().extension() == ".jpg") m[e.path()] = read_file(e.path().string());
+      if (e.path().extension() == ".jpg") m[e.path()] = read_bytes(e.path().string());
     return m;
   };
   const auto desktop = outputs();
