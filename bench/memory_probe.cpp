@@ -115,7 +115,8 @@ void print_summary(const ProbeReporter& ui, int jobs, int64_t largest_file, doub
               static_cast<long long>(W), static_cast<long long>(H), mib(double(largest_file)), jobs);
   std::printf("accounting per worker: file %.1f + slots 3-7 %.1f + grids %.1f = %.1f MiB\n",
               mib(double(largest_file)), mib(slots), mib(grids), mib(entry));
-  std::printf("peak resident:         %.1f MiB = %.1f MiB per worker, %+.1f %% against the accounting\n",
+  std::printf("peak resident:         %.1f MiB = %.1f MiB per worker, %+.1f %% against the "
+              "accounting (target at most +10 %%)\n",
               mib(peak), mib(peak / jobs), 100.0 * (peak / jobs / entry - 1.0));
   std::printf("peak after the first %d entr%s: %.1f MiB; the peak grew by %+.1f MiB after it\n",
               jobs, jobs == 1 ? "y" : "ies", mib(ui.peak_after_first_round),
