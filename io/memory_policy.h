@@ -13,8 +13,9 @@ namespace mpo {
 void keep_large_blocks_in_heap(int jobs);
 
 // Asks for huge pages for the whole 2 MiB pages inside [start, start +
-// bytes), before anything touches them. Does nothing where the system has
-// no such advice.
+// bytes), before anything touches them, and has the range's pages faulted in
+// on a thread of its own meanwhile. Either does nothing where the system
+// has no such advice.
 void prefer_huge_pages(void* start, int64_t bytes);
 
 }  // namespace mpo
