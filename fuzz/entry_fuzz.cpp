@@ -1,13 +1,19 @@
-// One whole entry of the batch on an arbitrary MPO with every option set:
-// split, decode, composites, Exif image. Whatever the bytes, the MPO stays
-// as it was, the halves are its exact bytes, every composite is either a
-// complete JPEG or reported, and nothing else appears.
+// One whole entry of the batch on an arbitrary MPO with every option set,
+// the command line's too: split (by the MP index where the byte search
+// finds nothing), decode, composites, Exif image, anaglyph, cross-eyed pair
+// and the lossless side-by-side (not the TV frame: its 1920 x 1080 canvas
+// would slow every run down many times over, and its size does not depend
+// on the bytes). Whatever the bytes, the MPO stays as it was, the
+// halves are its exact bytes, every other output is either a complete JPEG
+// or reported, and nothing else appears.
 #include <dirent.h>
 
 #include <cstring>
 #include <set>
+#include <vector>
 
 #include "app/batch.h"
+#include "app/mp_index.h"
 #include "app/texts.h"
 #include "fuzz_support.h"
 #include "image/jpeg_codec.h"
@@ -32,7 +38,13 @@ std::set<std::string> names_in(const std::string& dir) {
 size_t count_outputs(const std::string& dir, const std::set<std::string>& names,
                      const mpo::EntryResult& result, int& missing_composites) {
   size_t present_count = 0;
-  for (const char16_t* suffix : mpo::texts::kOutputSuffixes) {
+  std::vector<const char16_t*> suffixes(mpo::texts::kOutputSuffixes.begin(),
+                                        mpo::texts::kOutputSuffixes.end());
+  for (const char16_t* extra :
+       {mpo::texts::kAnaglyphSuffix, mpo::texts::kCrossSuffix, mpo::texts::kLosslessSuffix}) {
+    suffixes.push_back(extra);
+  }
+  for (const char16_t* suffix : suffixes) {
     const std::string name = "2013_FUZZ_1" + mpo::to_utf8(suffix);
     const bool present = names.count(name) != 0;
     present_count += present ? 1 : 0;
@@ -63,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // halves and encodes three composites, and none of its logic depends on
   // the picture being large.
   constexpr uint64_t kLimit = uint64_t{1} << 16;
-  const auto sep = mpo::find_separator(data, static_cast<int64_t>(size));
+  auto sep = mpo::find_separator(data, static_cast<int64_t>(size));
+  if (!sep) sep = mpo::stereo_second_image_offset({data, size});
   if (sep && (!fuzz::small_enough(data, static_cast<size_t>(*sep), kLimit) ||
               !fuzz::small_enough(data + *sep, size - static_cast<size_t>(*sep), kLimit)))
     return 0;
@@ -80,7 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mpo::register_jpeg_encoder(images);
   fuzz::SilentReporter ui;
   mpo::OptionFlags flags{1, 1, 1, 1};
-  mpo::EntryProcessor processor(files, images, ui);
+  mpo::ExtraOutputs extra;
+  extra.anaglyph = extra.cross = extra.lossless = extra.mp_index = true;
+  extra.quality = size > 0 ? 1 + data[size - 1] % 100 : 70;
+  mpo::EntryProcessor processor(files, images, ui, extra);
   const mpo::EntryResult result =
       processor.process({mpo::from_utf8(mpo_path), u"2013_fuzz_1", mpo::Text()}, flags);
 
