@@ -163,7 +163,7 @@ void start_output(JoinCodecs* codecs, bool with_exif) {
   jpeg_mem_dest(out, &codecs->out_buffer, &codecs->out_size);
   jpeg_copy_critical_parameters(&codecs->left, out);
   out->image_width = left.image_width + right.image_width;
-  out->optimize_coding = FALSE;
+  out->optimize_coding = TRUE;
   if (with_exif) out->write_JFIF_header = FALSE;
 
   auto common = reinterpret_cast<j_common_ptr>(out);
