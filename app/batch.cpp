@@ -19,7 +19,7 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   ui_.keep_painted();
 
   SplitResult split = split_mpo(files_, entry.mpo_path, base_path, extra_.mp_index,
-                               EntryBudget{extra_.entry_memory, flags});
+                               EntryBudget{extra_.entry_memory, flags, extra_});
   if (split.stop != StopReason::none) {
     result.stop = split.stop;
     ui_.show_message(texts::kErrorTitle, stop_reason_text(split.stop) + u"\r" + entry.mpo_path);

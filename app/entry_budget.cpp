@@ -80,6 +80,24 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
+// The command line's further outputs: the viewing formats' canvases (the TV
+// frame with room for its scaling steps) and, for the lossless side-by-side,
+// both halves' coefficients beside the joined file.
+int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
+                        const std::optional<FrameHeader>& right, const ExtraOutputs& extras,
+                        int64_t W, int64_t H) {
+  constexpr int64_t kTvFrame = 1920 * 1080 * 3;
+  int64_t bytes = 0;
+  if (extras.anaglyph) bytes += picture_bytes(W, H);
+  if (extras.cross) bytes += picture_bytes(2 * W, H);
+  if (extras.tv) bytes += 5 * kTvFrame;
+  if (extras.lossless) {
+    bytes += std::max<int64_t>(file_size, 0);
+    for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
+  }
+  return bytes;
+}
+
 int64_t decoded_bytes(const std::optional<FrameHeader>& half) {
   return half ? picture_bytes(half->width, half->height) : 0;
 }
@@ -123,7 +141,8 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
 }
 
 int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_frame,
-                     const std::optional<FrameHeader>& right_frame, const OptionFlags& flags) {
+                     const std::optional<FrameHeader>& right_frame, const OptionFlags& flags,
+                     const ExtraOutputs& extras) {
   const auto left = decoded(left_frame);
   const auto right = decoded(right_frame);
   const int64_t W = left ? left->width : 0;
@@ -133,6 +152,7 @@ int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_f
   if (flags.sbs || flags.exif) composites += picture_bytes(2 * W, H);
   if (flags.sbsh) composites += picture_bytes(W, H);
   if (flags.ouh) composites += picture_bytes(W, H);
+  composites += further_outputs(file_size, left_frame, right_frame, extras, W, H);
   return std::max<int64_t>(file_size, 0) + decoded_bytes(left) + decoded_bytes(right) + grids +
          composites + std::max(held_coefficients(left), held_coefficients(right));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/extra_outputs.h"
 #include "app/front_end.h"
 
 namespace mpo {
@@ -36,21 +37,25 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
 // The bytes an entry holds at its peak: the file bytes, both decoded halves
 // (each at its own size; a progressive half's coefficients while it is
 // decoded), two W x H grids of 8-byte elements ((W + 1)(H + 1) each, W x H
-// from the left half) and the composites the flags ask for. A half without
+// from the left half), the composites the flags ask for and the command
+// line's further outputs (their canvases; both halves' coefficients and the
+// joined file for the lossless side-by-side). A half without
 // a readable frame header, or with one the decoder refuses (a side above
 // kMaxImageSide, samples of other than 8 bits), is never decoded and
 // counts nothing.
 int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left,
-                     const std::optional<FrameHeader>& right, const OptionFlags& flags);
+                     const std::optional<FrameHeader>& right, const OptionFlags& flags,
+                     const ExtraOutputs& extras = {});
 
 // About what an entry of a camera's pictures (two 3648 x 2736 halves, all
 // composites) takes: the memory a worker needs at least.
 constexpr int64_t kTypicalEntryBytes = int64_t{340} << 20;
 
-// The memory one entry may take, and the composites it will build.
+// The memory one entry may take, and the outputs it will build.
 struct EntryBudget {
   int64_t bytes = -1;  // negative: no limit
   OptionFlags flags;
+  ExtraOutputs extras;
 
   // False when a file of this size could not even be held.
   bool admits_file(int64_t file_size) const;

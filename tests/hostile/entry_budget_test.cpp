@@ -85,7 +85,7 @@ TEST(EntryBudget, CameraEntriesFitTheirShareAndTinyFilesDeclaringHugeHalvesDoNot
   EXPECT_EQ(workers, 2);
   EXPECT_LE(camera_entry, kGiB / workers);
 
-  const EntryBudget budget{kGiB / 2, kAll};
+  const EntryBudget budget{kGiB / 2, kAll, {}};
   const Bytes sound = mpo_of(JpegRecipe{}, JpegRecipe{});
   const size_t separator = second_image(sound);
   EXPECT_TRUE(budget.admits_entry(sound.data(), int64_t(sound.size()), int64_t(separator)));
