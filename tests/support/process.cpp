@@ -54,7 +54,7 @@ struct Launch {
   std::string terminal;  // the pseudo-terminal's slave side
 
   explicit Launch(const ProcessSpec& spec) : program(find_in_path(spec.argv.at(0))), args(spec.argv) {
-    for (char** e = environ; *e != nullptr; ++e) {
+    for (char** e = environ; *e != nullptr && !spec.clean_environment; ++e) {
       const std::string entry = *e;
       const std::string name = entry.substr(0, entry.find('='));
       bool replaced = false;
@@ -116,6 +116,12 @@ bool drop_override() {
   if (spec.user && (::setgroups(0, nullptr) != 0 || ::setgid(spec.user->second) != 0 ||
                     ::setuid(spec.user->first) != 0))
     fail_in_child(fds.report);
+  for (const auto& [resource, value] : spec.limits) {
+    const rlimit limit{value, value};
+    if (::setrlimit(resource, &limit) != 0) fail_in_child(fds.report);
+  }
+  for (const auto& [target, source] : spec.descriptors)
+    if (::dup2(source, target) < 0) fail_in_child(fds.report);
   if (!spec.working_dir.empty() && ::chdir(spec.working_dir.c_str()) != 0) fail_in_child(fds.report);
   ::execve(launch.program.c_str(), launch.argv.data(), launch.envp.data());
   fail_in_child(fds.report);

@@ -3,6 +3,7 @@
 // exit status or the signal that ended it.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -21,6 +22,7 @@ struct ProcessSpec {
   std::string working_dir;  // empty: the test's own
   // Variables set for the child (an empty value removes the variable).
   std::vector<std::pair<std::string, std::string>> env;
+  bool clean_environment = false;  // `env` only, nothing of the test's own
   // Standard input: nothing (/dev/null) or these bytes.
   std::optional<std::string> input;
   bool capture_out = true;  // false: /dev/null
@@ -33,6 +35,12 @@ struct ProcessSpec {
   bool without_permission_override = false;  // root loses CAP_DAC_*
   bool with_terminal = false;  // a pseudo-terminal as controlling terminal
   std::optional<std::pair<uid_t, gid_t>> user;  // run as this user
+  // Further limits, soft and hard alike, set after the user change (so
+  // that RLIMIT_NPROC counts the new user's processes).
+  std::vector<std::pair<int, rlim_t>> limits;
+  // The test's descriptors as the child's: {child's number, test's fd};
+  // applied after the streams above, so they may replace them.
+  std::vector<std::pair<int, int>> descriptors;
   int parent_death_signal = SIGKILL;  // sent to the child when the test ends
 };
 
