@@ -6,9 +6,9 @@
 #include "app/composites.h"
 
 // The grid is column-major with respect to the picture, so every pass is a
-// transpose. Both passes walk the picture in square tiles, one band of tile
-// columns after the other: a tile's grid column runs and its picture rows
-// stay in the first-level cache, every tile row is read or written whole,
+// transpose. Both passes walk the picture in square tiles: a tile's grid
+// column runs and its picture rows stay in the first-level cache, every
+// tile row is read or written whole,
 // and the loops over a whole tile have constant bounds, so that the compiler
 // turns them into vector code. With GCC on x86-64 the passes are compiled
 // twice, for AVX2 and for the baseline instruction set, and the program
@@ -170,9 +170,10 @@ MPO_INLINE void fill_tile(PixelGrid& grid, const PixelView& view, Tile& tile, in
 
 }  // namespace
 
-// Both passes visit the tiles one band of kTile grid columns after the other
-// (the band's part of the grid is one contiguous block); whole tiles get
-// constant extents.
+// The fill visits the tiles one band of kTile grid columns after the other
+// (the band's part of the grid is one contiguous block), the drawing one
+// band of kTile canvas rows after the other (the rows are written whole);
+// whole tiles get constant extents.
 // The canvases' geometry is copied, so that the compiler knows the pixel
 // stores do not change it.
 MPO_PIXEL_PASS void draw_composites(const std::array<PixelView, 3>& canvas, const Halves& h) {
@@ -181,10 +182,10 @@ MPO_PIXEL_PASS void draw_composites(const std::array<PixelView, 3>& canvas, cons
   const int64_t W = h.width, H = h.height;
   for (int s = 0; s < 2; ++s) {
     const PixelGrid& grid = s == 0 ? h.left : h.right;
-    for (int64_t x0 = 0; x0 < W; x0 += kTile) {
-      const int64_t nx = std::min(kTile, W - x0);
-      for (int64_t y0 = 0; y0 < H; y0 += kTile) {
-        const int64_t ny = std::min(kTile, H - y0);
+    for (int64_t y0 = 0; y0 < H; y0 += kTile) {
+      const int64_t ny = std::min(kTile, H - y0);
+      for (int64_t x0 = 0; x0 < W; x0 += kTile) {
+        const int64_t nx = std::min(kTile, W - x0);
         if (nx == kTile && ny == kTile) {
           draw_tile(out, s, W, H, grid, tile, x0, y0, kTile, kTile);
         } else {

@@ -178,7 +178,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
         median_ms[run.run_name.function_name] = run.GetAdjustedRealTime();
       const auto read = run.counters.find("MB_read"), written = run.counters.find("MB_written");
-      if (read != run.counters.end() && written != run.counters.end())
+      if (run.run_type == Run::RT_Iteration && read != run.counters.end() &&
+          written != run.counters.end())
         stream_bytes = 1e6 * (read->second.value + written->second.value);
     }
   }
