@@ -1,5 +1,7 @@
 #include "tests/support/cli_runs.h"
 
+#include <gtest/gtest.h>
+
 #include "tests/support/process.h"
 
 namespace mpo::test {
@@ -35,6 +37,19 @@ std::map<std::string, std::vector<std::string>> CliResult::by_entry() const {
       }
     }
     pending.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::string> headlines(const std::vector<std::string>& lines, const std::string& base) {
+  auto names_output = [&](size_t i) { return i < lines.size() && lines[i].rfind(base + "_", 0) == 0; };
+  std::vector<std::string> out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (names_output(i)) continue;
+    out.push_back(lines[i]);
+    if (lines[i].rfind("Fehlerinfo: ", 0) == 0) {
+      EXPECT_TRUE(names_output(i + 1)) << lines[i] << " is not followed by the file and reason";
+    }
   }
   return out;
 }

@@ -55,6 +55,11 @@ struct CliResult {
 
 CliResult run_cli(const CliRun& run);
 
+// An entry's lines without the ones naming one of its outputs (`base`_...:
+// reason), which follow every "Fehlerinfo" line on the command line; a
+// "Fehlerinfo" line without one fails the test.
+std::vector<std::string> headlines(const std::vector<std::string>& lines, const std::string& base);
+
 // Whether a program started without the permission override is really held
 // back by permission bits here (it is not, for example, where everything
 // runs with full capabilities in a user namespace).
