@@ -286,6 +286,23 @@ TEST_F(Cli, OutputDirLeavesReadOnlyTreeUntouched) {
             std::string::npos) << blocked.err;
 }
 
+// Two named folders holding x.mpo write to the same names below one output
+// folder: they run one after the other in the order named, so the second
+// one's files stand there, whole, as after a serial run.
+TEST_F(Cli, OutputDirCollisionsRunInOrder) {
+  add_mpo("A/x.mpo", 90);
+  add_mpo("B/x.mpo", 91);
+  const fs::path out = dir.path() / "out", alone = dir.path() / "alone";
+  ASSERT_EQ(cli("--all --output-dir '" + alone.string() + "' '" + (tree() / "B").string() + "'",
+                tmp()).status, 0);
+  ASSERT_EQ(cli("--all --jobs 2 --output-dir '" + out.string() + "' '" + (tree() / "A").string() +
+                    "' '" + (tree() / "B").string() + "'",
+                tmp()).status, 0);
+  for (const auto& e : fs::directory_iterator(alone))
+    EXPECT_EQ(test::read_bytes(out / e.path().filename()), test::read_bytes(e.path()))
+        << e.path().filename();
+}
+
 // A folder the run may not read is named with the system's reason; the
 // rest converts. Run without root's permission override.
 TEST(CliPermissions, UnreadableFolderNamedWithReason) {
