@@ -102,6 +102,42 @@ bool stray_tag_bytes(const Bytes& seg, size_t software_entry) {
   return false;
 }
 
+// Pseudo-random maker-note bytes that never hold the Software tag's 0x31.
+Bytes maker_note_bytes(const Options& o) {
+  Bytes maker_note(o.maker_note_bytes);
+  uint32_t h = o.seed * 2654435761u + 0x5bd1e995u;
+  for (uint8_t& b : maker_note) {
+    h ^= h << 13;
+    h ^= h >> 17;
+    h ^= h << 5;
+    b = uint8_t(h >> 24);
+    if (b == 0x31) b = 0x30;  // keep the Software tag bytes unique
+  }
+  return maker_note;
+}
+
+// The Exif sub-IFD's entries: exposure, dates, maker note, picture size.
+std::vector<Field> exif_fields(const Tiff& t, const Options& o, int width, int height) {
+  const Bytes maker_note = maker_note_bytes(o);
+  std::vector<Field> exif = {
+      {0x829A, kRational, 1, t.rational(1, 250)},
+      {0x829D, kRational, 1, t.rational(37, 10)},
+      {0x8827, kShort, 1, t.u16(100)},
+      {0x9000, kUndefined, 4, Bytes{'0', '2', '3', '0'}},
+      {0x9003, kAscii, 0, ascii(o.date_time)},
+      {0x9004, kAscii, 0, ascii(o.date_time)},
+      {0x927C, kUndefined, uint32_t(maker_note.size()), maker_note},
+      {0xA000, kUndefined, 4, Bytes{'0', '1', '0', '0'}},
+      {0xA001, kShort, 1, t.u16(1)},
+      {0xA002, kLong, 1, t.u32(uint32_t(width))},
+      {0xA003, kLong, 1, t.u32(uint32_t(height))},
+  };
+  if (maker_note.empty()) exif.erase(exif.begin() + 6);
+  for (Field& f : exif)
+    if (f.type == kAscii) f.count = uint32_t(f.value.size());
+  return exif;
+}
+
 ExifInfo build_exif_padded(const Options& o, int width, int height, size_t pad) {
   Tiff t(true);
   t.reserve(8);
@@ -132,31 +168,7 @@ ExifInfo build_exif_padded(const Options& o, int width, int height, size_t pad) 
   software.stored_at = t.append(software.value);
   t.reserve(pad);
 
-  Bytes maker_note(o.maker_note_bytes);
-  uint32_t h = o.seed * 2654435761u + 0x5bd1e995u;
-  for (uint8_t& b : maker_note) {
-    h ^= h << 13;
-    h ^= h >> 17;
-    h ^= h << 5;
-    b = uint8_t(h >> 24);
-    if (b == 0x31) b = 0x30;  // keep the Software tag bytes unique
-  }
-  std::vector<Field> exif = {
-      {0x829A, kRational, 1, t.rational(1, 250)},
-      {0x829D, kRational, 1, t.rational(37, 10)},
-      {0x8827, kShort, 1, t.u16(100)},
-      {0x9000, kUndefined, 4, Bytes{'0', '2', '3', '0'}},
-      {0x9003, kAscii, 0, ascii(o.date_time)},
-      {0x9004, kAscii, 0, ascii(o.date_time)},
-      {0x927C, kUndefined, uint32_t(maker_note.size()), maker_note},
-      {0xA000, kUndefined, 4, Bytes{'0', '1', '0', '0'}},
-      {0xA001, kShort, 1, t.u16(1)},
-      {0xA002, kLong, 1, t.u32(uint32_t(width))},
-      {0xA003, kLong, 1, t.u32(uint32_t(height))},
-  };
-  if (maker_note.empty()) exif.erase(exif.begin() + 6);
-  for (Field& f : exif)
-    if (f.type == kAscii) f.count = uint32_t(f.value.size());
+  std::vector<Field> exif = exif_fields(t, o, width, height);
 
   // IFD0's own values, then the Exif sub-IFD and its values.
   write_ifd(t, ifd0_at, ifd0, 0);

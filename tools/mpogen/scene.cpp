@@ -124,6 +124,71 @@ inline uint8_t clamp8(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 inline int lerp(int a, int b, int num, int den) { return a + (b - a) * num / den; }
 
+
+// Texture plus luminance noise (with a little chroma noise) at scene
+// position (sx, y); `texture` and `noise` scale the two parts.
+struct Painter {
+  const Scene& s;
+  void operator()(uint8_t* px, Rgb c, int sx, int y, int texture, int noise) const {
+    uint32_t n = hash2(sx, y, s.noise_seed);
+    int t = s.texture.data()[(unsigned(y) & (kTile - 1)) * kTile + (unsigned(sx) & (kTile - 1))] *
+            texture / 16;
+    int lum = ((int(n & 0xFF) + int((n >> 8) & 0xFF)) - 255) * noise / 64 + t;
+    int chroma = (int((n >> 16) & 0x3F) - 32) * noise / 64;
+    px[0] = clamp8(c.r + lum + chroma);
+    px[1] = clamp8(c.g + lum);
+    px[2] = clamp8(c.b + lum - chroma);
+  }
+};
+
+// Sky and hills above the horizon, the ground plane below it, for row y.
+void paint_background_row(const Painter& paint, uint8_t* row, int y, int w, int h, double d,
+                          const std::vector<int>& hill_top, int hill_shift) {
+  const Scene& s = paint.s;
+  const int horizon = int(s.horizon);
+  const int sky_shift = 0;  // at infinity
+  if (y < horizon) {
+    Rgb sky{lerp(s.sky_top.r, s.sky_horizon.r, y, horizon), lerp(s.sky_top.g, s.sky_horizon.g, y, horizon),
+            lerp(s.sky_top.b, s.sky_horizon.b, y, horizon)};
+    for (int x = 0; x < w; ++x) {
+      if (y >= hill_top[x])
+        paint(row + 3 * x, s.hill, x + hill_shift, y, 10, 5);
+      else
+        paint(row + 3 * x, sky, x + sky_shift, y, 3, 3);
+    }
+    return;
+  }
+  // The ground plane comes nearer towards the bottom edge.
+  int depth_num = y - horizon, depth_den = std::max(1, h - horizon);
+  int shift = int(std::lround(d * (0.2 + 0.8 * depth_num / double(depth_den))));
+  Rgb g{lerp(s.ground_far.r, s.ground_near.r, depth_num, depth_den),
+        lerp(s.ground_far.g, s.ground_near.g, depth_num, depth_den),
+        lerp(s.ground_far.b, s.ground_near.b, depth_num, depth_den)};
+  for (int x = 0; x < w; ++x) paint(row + 3 * x, g, x + shift, y, 14, 6);
+}
+
+// The shapes crossing row y, each shifted by its depth.
+void paint_shapes_row(const Painter& paint, uint8_t* row, int y, int w, double d) {
+  for (const Shape& sh : paint.s.shapes) {
+    double dy = y + 0.5 - sh.cy;
+    if (std::abs(dy) >= sh.ry) continue;
+    double half = sh.disc ? std::sqrt(sh.rx * sh.rx - dy * dy) : sh.rx;
+    int shift = int(std::lround(d * sh.depth));
+    // In scene coordinates the shape covers [cx - half, cx + half); the
+    // right eye sees it `shift` pixels further left.
+    int x0 = std::max(0, int(std::lround(sh.cx - half)) - shift);
+    int x1 = std::min(w, int(std::lround(sh.cx + half)) - shift);
+    // Shading: lit from the upper left.
+    int vshade = int(-40.0 * dy / sh.ry);
+    for (int x = x0; x < x1; ++x) {
+      int sx = x + shift;
+      int hshade = int(-30.0 * (sx - sh.cx) / sh.rx);
+      Rgb c{sh.colour.r + vshade + hshade, sh.colour.g + vshade + hshade, sh.colour.b + vshade + hshade};
+      paint(row + 3 * x, c, sx, y, 8, 5);
+    }
+  }
+}
+
 }  // namespace
 
 Bytes render_view(const Options& o, int eye) {
@@ -131,20 +196,7 @@ Bytes render_view(const Options& o, int eye) {
   const int w = o.width, h = o.height;
   const Scene s = make_scene(o);
   const double d = eye == 1 ? o.disparity : 0.0;
-  const int16_t* tex = s.texture.data();
   Bytes out(size_t(w) * size_t(h) * 3);
-
-  // Texture plus luminance noise (with a little chroma noise) at scene
-  // position (sx, y); `texture` and `noise` scale the two parts.
-  auto paint = [&](uint8_t* px, Rgb c, int sx, int y, int texture, int noise) {
-    uint32_t n = hash2(sx, y, s.noise_seed);
-    int t = tex[(unsigned(y) & (kTile - 1)) * kTile + (unsigned(sx) & (kTile - 1))] * texture / 16;
-    int lum = ((int(n & 0xFF) + int((n >> 8) & 0xFF)) - 255) * noise / 64 + t;
-    int chroma = (int((n >> 16) & 0x3F) - 32) * noise / 64;
-    px[0] = clamp8(c.r + lum + chroma);
-    px[1] = clamp8(c.g + lum);
-    px[2] = clamp8(c.b + lum - chroma);
-  };
 
   // Hill outline for this eye, one value per column.
   const int hill_shift = int(std::lround(d * 0.15));
@@ -155,47 +207,11 @@ Bytes render_view(const Options& o, int eye) {
                                       (0.55 + 0.3 * std::sin(sx * s.hill_f1 + s.hill_p1) +
                                        0.15 * std::sin(sx * s.hill_f2 + s.hill_p2)));
   }
-  const int horizon = int(s.horizon);
-  const int sky_shift = 0;  // at infinity
-
+  const Painter paint{s};
   for (int y = 0; y < h; ++y) {
     uint8_t* row = out.data() + size_t(y) * w * 3;
-    if (y < horizon) {
-      Rgb sky{lerp(s.sky_top.r, s.sky_horizon.r, y, horizon), lerp(s.sky_top.g, s.sky_horizon.g, y, horizon),
-              lerp(s.sky_top.b, s.sky_horizon.b, y, horizon)};
-      for (int x = 0; x < w; ++x) {
-        if (y >= hill_top[x])
-          paint(row + 3 * x, s.hill, x + hill_shift, y, 10, 5);
-        else
-          paint(row + 3 * x, sky, x + sky_shift, y, 3, 3);
-      }
-    } else {
-      // The ground plane comes nearer towards the bottom edge.
-      int depth_num = y - horizon, depth_den = std::max(1, h - horizon);
-      int shift = int(std::lround(d * (0.2 + 0.8 * depth_num / double(depth_den))));
-      Rgb g{lerp(s.ground_far.r, s.ground_near.r, depth_num, depth_den),
-            lerp(s.ground_far.g, s.ground_near.g, depth_num, depth_den),
-            lerp(s.ground_far.b, s.ground_near.b, depth_num, depth_den)};
-      for (int x = 0; x < w; ++x) paint(row + 3 * x, g, x + shift, y, 14, 6);
-    }
-    for (const Shape& sh : s.shapes) {
-      double dy = y + 0.5 - sh.cy;
-      if (std::abs(dy) >= sh.ry) continue;
-      double half = sh.disc ? std::sqrt(sh.rx * sh.rx - dy * dy) : sh.rx;
-      int shift = int(std::lround(d * sh.depth));
-      // In scene coordinates the shape covers [cx - half, cx + half); the
-      // right eye sees it `shift` pixels further left.
-      int x0 = std::max(0, int(std::lround(sh.cx - half)) - shift);
-      int x1 = std::min(w, int(std::lround(sh.cx + half)) - shift);
-      // Shading: lit from the upper left.
-      int vshade = int(-40.0 * dy / sh.ry);
-      for (int x = x0; x < x1; ++x) {
-        int sx = x + shift;
-        int hshade = int(-30.0 * (sx - sh.cx) / sh.rx);
-        Rgb c{sh.colour.r + vshade + hshade, sh.colour.g + vshade + hshade, sh.colour.b + vshade + hshade};
-        paint(row + 3 * x, c, sx, y, 8, 5);
-      }
-    }
+    paint_background_row(paint, row, y, w, h, d, hill_top, hill_shift);
+    paint_shapes_row(paint, row, y, w, d);
   }
   return out;
 }
