@@ -29,13 +29,13 @@ void put(Bytes& b, bool little, uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * (little ? i : n - 1 - i))));
 }
 
-// SOI, the APP2 "MPF" segment of `spec`, an SOS header and zeros up to
+// SOI, the APP2 "MPF" segment of `layout`, an SOS header and zeros up to
 // `size`, with FF D8 at `second_at`.
-Bytes file_with_index(const IndexSpec& spec, size_t size, size_t second_at) {
-  const bool le = spec.little;
+Bytes file_with_index(const IndexSpec& layout, size_t size, size_t second_at) {
+  const bool le = layout.little;
   Bytes t = {uint8_t(le ? 'I' : 'M'), uint8_t(le ? 'I' : 'M')};
   put(t, le, 42, 2);
-  put(t, le, spec.ifd_offset, 4);
+  put(t, le, layout.ifd_offset, 4);
   put(t, le, 3, 2);
   auto entry = [&](uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
     put(t, le, tag, 2), put(t, le, type, 2), put(t, le, count, 4);
@@ -45,10 +45,10 @@ Bytes file_with_index(const IndexSpec& spec, size_t size, size_t second_at) {
       put(t, le, value, 4);
   };
   entry(0xB000, 7, 4, 0);
-  entry(0xB001, 4, 1, spec.number_of_images);
-  entry(0xB002, 7, uint32_t(16 * spec.entries.size()), spec.entries_offset);
+  entry(0xB001, 4, 1, layout.number_of_images);
+  entry(0xB002, 7, uint32_t(16 * layout.entries.size()), layout.entries_offset);
   put(t, le, 0, 4);
-  for (const auto& e : spec.entries) {
+  for (const auto& e : layout.entries) {
     put(t, le, e[0], 4), put(t, le, e[1], 4), put(t, le, e[2], 4), put(t, le, 0, 4);
   }
   Bytes f = {0xFF, 0xD8, 0xFF, 0xE2};
@@ -67,9 +67,9 @@ IndexSpec pair(uint32_t size, uint32_t s, uint32_t second_type = kMpTypeDisparit
 
 TEST(MpIndex, ReadsEitherByteOrder) {
   for (bool little : {false, true}) {
-    IndexSpec spec = pair(1000, 480);
-    spec.little = little;
-    const Bytes f = file_with_index(spec, 1000, 480);
+    IndexSpec layout = pair(1000, 480);
+    layout.little = little;
+    const Bytes f = file_with_index(layout, 1000, 480);
     const auto index = read_mp_index(f);
     ASSERT_TRUE(index);
     EXPECT_EQ(index->little_endian, little);
@@ -98,8 +98,8 @@ TEST(MpIndex, OnlyTwoStereoImagesCount) {
 }
 
 TEST(MpIndex, FieldsPointingOutsideTheFileAreRefused) {
-  auto refused = [](const IndexSpec& spec, size_t second_at = 480) {
-    return !stereo_second_image_offset(file_with_index(spec, 1000, second_at));
+  auto refused = [](const IndexSpec& layout, size_t second_at = 480) {
+    return !stereo_second_image_offset(file_with_index(layout, 1000, second_at));
   };
   EXPECT_TRUE(refused(pair(1000, 480), 500));  // no FF D8 where the index points
   IndexSpec s = pair(1000, 480);

@@ -207,10 +207,10 @@ TEST(KilledRun, LeavesNothingInTheTemporaryFolder) {
   fs::create_directories(tmpdir);
   for (int i = 0; i < 40; ++i) write_mpo(tree / ("k" + std::to_string(i) + ".mpo"), 70 + i, 400, 300);
 
-  test::ProcessSpec spec;
-  spec.argv = {MPO_BINARY_DIR "/cli/mpo-convert-cli", "--all", "--jobs", "2", tree.string()};
-  spec.env = {{"TMPDIR", tmpdir.string()}};
-  test::Process run(spec);
+  test::ProcessSpec request;
+  request.argv = {MPO_BINARY_DIR "/cli/mpo-convert-cli", "--all", "--jobs", "2", tree.string()};
+  request.env = {{"TMPDIR", tmpdir.string()}};
+  test::Process run(request);
   // Wait for the first finished entry: the batch is running.
   const bool running = run.wait_for_output("[1/40]", std::chrono::seconds(60));
   run.kill(SIGKILL);

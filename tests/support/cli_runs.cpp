@@ -55,17 +55,17 @@ std::vector<std::string> headlines(const std::vector<std::string>& lines, const 
 }
 
 CliResult run_cli(const CliRun& run) {
-  ProcessSpec spec;
-  spec.argv = {kCli};
-  spec.argv.insert(spec.argv.end(), run.args.begin(), run.args.end());
-  spec.env = {{"TMPDIR", run.scene->tmp().string()}};
-  spec.working_dir = run.scene->cwd().string();
-  spec.capture_out = false;
-  spec.timeout = std::chrono::seconds(run.timeout_seconds);
-  spec.file_size_limit = run.file_size_limit;
-  spec.without_permission_override = run.without_permission_override;
-  spec.with_terminal = run.with_terminal;
-  const ProcessResult r = run_process(spec);
+  ProcessSpec request;
+  request.argv = {kCli};
+  request.argv.insert(request.argv.end(), run.args.begin(), run.args.end());
+  request.env = {{"TMPDIR", run.scene->tmp().string()}};
+  request.working_dir = run.scene->cwd().string();
+  request.capture_out = false;
+  request.timeout = std::chrono::seconds(run.timeout_seconds);
+  request.file_size_limit = run.file_size_limit;
+  request.without_permission_override = run.without_permission_override;
+  request.with_terminal = run.with_terminal;
+  const ProcessResult r = run_process(request);
   return {r.status, r.timed_out, r.err};
 }
 
@@ -73,10 +73,10 @@ bool permissions_hold(const Scene& scene) {
   const fs::path locked = scene.root() / "probe-locked";
   write_bytes(locked, Bytes(1, 0));
   fs::permissions(locked, fs::perms::none);
-  ProcessSpec spec;
-  spec.argv = {"/bin/cat", locked.string()};
-  spec.without_permission_override = true;
-  const ProcessResult r = run_process(spec);
+  ProcessSpec request;
+  request.argv = {"/bin/cat", locked.string()};
+  request.without_permission_override = true;
+  const ProcessResult r = run_process(request);
   fs::remove(locked);
   return r.status == 1;
 }

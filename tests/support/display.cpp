@@ -29,17 +29,17 @@ XServer::~XServer() {
 }
 
 bool XServer::start_once() {
-  ProcessSpec spec;
+  ProcessSpec request;
   // The display number arrives on standard output once the server accepts
   // connections. Without -noreset the server starts over whenever its last
   // client goes (between two xdotool calls, say), and a program connecting
   // in that moment cannot open the display.
-  spec.argv = {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-dpi", "96",
+  request.argv = {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-dpi", "96",
                "-nolisten", "tcp", "-noreset"};
-  spec.capture_err = false;
-  spec.log_file = log_file_;
-  spec.parent_death_signal = SIGTERM;  // the server removes its lock file
-  server_ = std::make_unique<Process>(spec);
+  request.capture_err = false;
+  request.log_file = log_file_;
+  request.parent_death_signal = SIGTERM;  // the server removes its lock file
+  server_ = std::make_unique<Process>(request);
   if (!server_->started()) {
     error_ = "Xvfb did not start";
     return false;

@@ -68,10 +68,10 @@ void check_output(const fs::path& path, const std::string& suffix, const Bytes& 
 bool decodes_completely(const fs::path& file) {
   static const bool have_djpeg = have_program("djpeg");
   if (!have_djpeg) return decodes_here(file);
-  ProcessSpec spec;
-  spec.argv = {"djpeg", file.string()};
-  spec.capture_out = false;
-  return run_process(spec).status == 0;
+  ProcessSpec request;
+  request.argv = {"djpeg", file.string()};
+  request.capture_out = false;
+  return run_process(request).status == 0;
 }
 
 Size jpeg_size(const fs::path& file) {

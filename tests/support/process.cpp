@@ -53,15 +53,15 @@ struct Launch {
   std::vector<char*> argv, envp;
   std::string terminal;  // the pseudo-terminal's slave side
 
-  explicit Launch(const ProcessSpec& spec) : program(find_in_path(spec.argv.at(0))), args(spec.argv) {
-    for (char** e = environ; *e != nullptr && !spec.clean_environment; ++e) {
+  explicit Launch(const ProcessSpec& request) : program(find_in_path(request.argv.at(0))), args(request.argv) {
+    for (char** e = environ; *e != nullptr && !request.clean_environment; ++e) {
       const std::string entry = *e;
       const std::string name = entry.substr(0, entry.find('='));
       bool replaced = false;
-      for (const auto& [n, v] : spec.env) replaced = replaced || n == name;
+      for (const auto& [n, v] : request.env) replaced = replaced || n == name;
       if (!replaced) env.push_back(entry);
     }
-    for (const auto& [n, v] : spec.env)
+    for (const auto& [n, v] : request.env)
       if (!v.empty()) env.push_back(n + "=" + v);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -89,8 +89,8 @@ bool drop_override() {
   ::_exit(127);
 }
 
-[[noreturn]] void exec_child(const ProcessSpec& spec, const Launch& launch, const ChildFds& fds) {
-  ::prctl(PR_SET_PDEATHSIG, spec.parent_death_signal);
+[[noreturn]] void exec_child(const ProcessSpec& request, const Launch& launch, const ChildFds& fds) {
+  ::prctl(PR_SET_PDEATHSIG, request.parent_death_signal);
   if (::getppid() != fds.parent) ::_exit(127);
   sigset_t none;
   sigemptyset(&none);
@@ -106,23 +106,23 @@ bool drop_override() {
   if (::dup2(fds.in >= 0 ? fds.in : null, 0) < 0 || ::dup2(out, 1) < 0 ||
       (err >= 0 && ::dup2(err, 2) < 0))
     fail_in_child(fds.report);
-  if (spec.file_size_limit >= 0) {
+  if (request.file_size_limit >= 0) {
     ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{static_cast<rlim_t>(spec.file_size_limit),
-                       static_cast<rlim_t>(spec.file_size_limit)};
+    const rlimit limit{static_cast<rlim_t>(request.file_size_limit),
+                       static_cast<rlim_t>(request.file_size_limit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) fail_in_child(fds.report);
   }
-  if (spec.without_permission_override && !drop_override()) fail_in_child(fds.report);
-  if (spec.user && (::setgroups(0, nullptr) != 0 || ::setgid(spec.user->second) != 0 ||
-                    ::setuid(spec.user->first) != 0))
+  if (request.without_permission_override && !drop_override()) fail_in_child(fds.report);
+  if (request.user && (::setgroups(0, nullptr) != 0 || ::setgid(request.user->second) != 0 ||
+                    ::setuid(request.user->first) != 0))
     fail_in_child(fds.report);
-  for (const auto& [resource, value] : spec.limits) {
+  for (const auto& [resource, value] : request.limits) {
     const rlimit limit{value, value};
     if (::setrlimit(resource, &limit) != 0) fail_in_child(fds.report);
   }
-  for (const auto& [target, source] : spec.descriptors)
+  for (const auto& [target, source] : request.descriptors)
     if (::dup2(source, target) < 0) fail_in_child(fds.report);
-  if (!spec.working_dir.empty() && ::chdir(spec.working_dir.c_str()) != 0) fail_in_child(fds.report);
+  if (!request.working_dir.empty() && ::chdir(request.working_dir.c_str()) != 0) fail_in_child(fds.report);
   ::execve(launch.program.c_str(), launch.argv.data(), launch.envp.data());
   fail_in_child(fds.report);
 }
@@ -134,30 +134,30 @@ void close_fd(int& fd) {
 
 }  // namespace
 
-Process::Process(const ProcessSpec& spec) : deadline_(Clock::now() + spec.timeout) {
-  Launch launch(spec);
+Process::Process(const ProcessSpec& request) : deadline_(Clock::now() + request.timeout) {
+  Launch launch(request);
   if (launch.program.empty()) return;
-  if (spec.with_terminal) {
+  if (request.with_terminal) {
     terminal_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (terminal_ < 0 || ::grantpt(terminal_) != 0 || ::unlockpt(terminal_) != 0) return;
     launch.terminal = ::ptsname(terminal_);
   }
   int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
-  if (spec.input) {
+  if (request.input) {
     // A socket rather than a pipe: a child that stops reading cannot raise
     // SIGPIPE here (send with MSG_NOSIGNAL).
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in) != 0) return;
-    input_ = *spec.input;
+    input_ = *request.input;
   }
-  int log = spec.log_file.empty()
+  int log = request.log_file.empty()
                 ? -1
-                : ::open(spec.log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const bool ok = (!spec.capture_out || ::pipe2(out, O_CLOEXEC) == 0) &&
-                  (!spec.capture_err || ::pipe2(err, O_CLOEXEC) == 0) &&
-                  (spec.log_file.empty() || log >= 0) && ::pipe2(report, O_CLOEXEC) == 0;
+                : ::open(request.log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const bool ok = (!request.capture_out || ::pipe2(out, O_CLOEXEC) == 0) &&
+                  (!request.capture_err || ::pipe2(err, O_CLOEXEC) == 0) &&
+                  (request.log_file.empty() || log >= 0) && ::pipe2(report, O_CLOEXEC) == 0;
   const ChildFds fds{in[1], out[1], err[1], report[1], log, ::getpid()};
   const pid_t pid = ok ? ::fork() : -1;
-  if (pid == 0) exec_child(spec, launch, fds);
+  if (pid == 0) exec_child(request, launch, fds);
   for (int fd : {in[1], out[1], err[1], report[1], log}) close_fd(fd);
   in_ = in[0], out_ = out[0], err_ = err[0];
   if (pid < 0) {
@@ -277,13 +277,13 @@ ProcessResult Process::finish() {
   return result_;
 }
 
-ProcessResult run_process(const ProcessSpec& spec) { return Process(spec).finish(); }
+ProcessResult run_process(const ProcessSpec& request) { return Process(request).finish(); }
 
 ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  ProcessSpec spec;
-  spec.argv = argv;
-  spec.timeout = timeout;
-  return run_process(spec);
+  ProcessSpec request;
+  request.argv = argv;
+  request.timeout = timeout;
+  return run_process(request);
 }
 
 bool have_program(const std::string& name) { return !find_in_path(name).empty(); }

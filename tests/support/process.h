@@ -56,7 +56,7 @@ struct ProcessResult {
 // reaped when the object goes.
 class Process {
  public:
-  explicit Process(const ProcessSpec& spec);
+  explicit Process(const ProcessSpec& request);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -75,7 +75,7 @@ class Process {
   // What the child wrote so far to the captured streams.
   const std::string& out() const { return result_.out; }
   const std::string& err() const { return result_.err; }
-  // Waits up to the spec's time limit (from the start), kills the child
+  // Waits up to the request's time limit (from the start), kills the child
   // after it, and hands over everything it wrote.
   ProcessResult finish();
 
@@ -94,7 +94,7 @@ class Process {
 };
 
 // Runs the program to its end (or its time limit).
-ProcessResult run_process(const ProcessSpec& spec);
+ProcessResult run_process(const ProcessSpec& request);
 // Shorthand: argv only, output captured, ten seconds.
 ProcessResult run_process(const std::vector<std::string>& argv,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -34,17 +34,17 @@ TEST(Process, ReportsStatusSignalAndTimeLimit) {
 }
 
 TEST(Process, FeedsAndDrainsLargeStreamsTogether) {
-  ProcessSpec spec;
-  spec.argv = {"/bin/sh", "-c", "cat; pwd >&2; echo \"$MPO_PROBE $HOME\" >&2; ulimit -n >&2"};
-  spec.input = std::string(3 << 20, 'x');  // far beyond a pipe's buffer
+  ProcessSpec request;
+  request.argv = {"/bin/sh", "-c", "cat; pwd >&2; echo \"$MPO_PROBE $HOME\" >&2; ulimit -n >&2"};
+  request.input = std::string(3 << 20, 'x');  // far beyond a pipe's buffer
   TempDir dir;
-  spec.working_dir = dir.root();
-  spec.env = {{"MPO_PROBE", "gesetzt"}};
-  spec.clean_environment = true;
-  spec.limits = {{RLIMIT_NOFILE, 77}};
-  const ProcessResult r = run_process(spec);
+  request.working_dir = dir.root();
+  request.env = {{"MPO_PROBE", "gesetzt"}};
+  request.clean_environment = true;
+  request.limits = {{RLIMIT_NOFILE, 77}};
+  const ProcessResult r = run_process(request);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.size(), spec.input->size());
+  EXPECT_EQ(r.out.size(), request.input->size());
   EXPECT_EQ(r.err, dir.root() + "\ngesetzt \n77\n");
 }
 

@@ -141,12 +141,12 @@ bool toolkit_ready() { return state().toolkit(); }
 
 Child::Child(const std::vector<std::string>& argv, const std::string& working_dir)
     : Process([&] {
-        ProcessSpec spec;
-        spec.argv = argv;
-        spec.working_dir = working_dir;
-        spec.capture_out = false;
-        spec.capture_err = false;
-        return spec;
+        ProcessSpec request;
+        request.argv = argv;
+        request.working_dir = working_dir;
+        request.capture_out = false;
+        request.capture_err = false;
+        return request;
       }()) {}
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit,
