@@ -43,10 +43,10 @@ TvLayout tv_layout(int64_t W, int64_t H);
 // canvas in an unspecified state, when working memory runs out.
 bool draw_tv_frame(const Halves& halves, const PixelView& canvas);
 
-// The cross-eyed pair and the TV frame from the halves' side-by-side image
-// (2W x H, the left half in columns 0..W-1), read row by row: the very same
-// pixels as from the grids, in a fraction of the time. (The anaglyph's
-// mixing is faster on the grids.)
+// The three formats from the halves' side-by-side image (2W x H, the left
+// half in columns 0..W-1), read row by row: the very same pixels as from
+// the grids, in a fraction of the time.
+bool draw_anaglyph(const PixelView& side_by_side, const PixelView& canvas);
 bool draw_cross(const PixelView& side_by_side, const PixelView& canvas);
 bool draw_tv_frame(const PixelView& side_by_side, const PixelView& canvas);
 

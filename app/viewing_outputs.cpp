@@ -25,7 +25,7 @@ struct ViewingFormat {
 
 constexpr std::array<ViewingFormat, 3> kFormats = {{
     {&ExtraOutputs::anaglyph, kAnaglyphSlot, texts::kAnaglyphSuffix, texts::kAnaglyphFailed,
-     draw_anaglyph, nullptr},
+     draw_anaglyph, draw_anaglyph},
     {&ExtraOutputs::cross, kCrossSlot, texts::kCrossSuffix, texts::kCrossFailed, draw_cross,
      draw_cross},
     {&ExtraOutputs::tv, kTvSlot, texts::kTvSuffix, texts::kTvFailed, draw_tv_frame,

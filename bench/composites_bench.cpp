@@ -22,6 +22,7 @@
 #include "app/composites.h"
 #include "app/grid_passes.h"
 #include "app/front_end.h"
+#include "app/viewing_formats.h"
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
 #include "io/text.h"
@@ -136,6 +137,25 @@ void CompositePasses(benchmark::State& state) {
   }
 }
 
+// The viewing formats' pixel work as --every does it: from the side-by-side
+// canvas.
+void ViewingFormatPasses(benchmark::State& state) {
+  Scene& s = scene();
+  const PixelView sbs = s.canvas.view(kSbsSlot);
+  ImageService out;
+  if (!out.create_image(0, kWidth, kHeight) || !out.create_image(1, 2 * kWidth, kHeight) ||
+      !out.create_image(2, kTvFrameWidth, kTvFrameHeight))
+    std::abort();
+  const int which = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    const bool ok = which == 0   ? draw_anaglyph(sbs, out.view(0))
+                    : which == 1 ? draw_cross(sbs, out.view(1))
+                                 : draw_tv_frame(sbs, out.view(2));
+    if (!ok) state.SkipWithError("viewing format failed");
+    benchmark::DoNotOptimize(out.view(which).pixels);
+  }
+}
+
 // The bytes the pixel work reads and writes, streamed with memcpy (as much
 // as both have) and memset or memchr (the rest), between buffers of their
 // own that were touched before.
@@ -166,6 +186,8 @@ BENCHMARK(EncodeThreeComposites)->Apply(configure);
 BENCHMARK(GridFill)->Apply(configure);
 BENCHMARK(CompositePasses)->Apply(configure);
 BENCHMARK(StreamSameBytes)->Apply(configure);
+// 0 anaglyph, 1 cross-eyed pair, 2 TV frame.
+BENCHMARK(ViewingFormatPasses)->Apply(configure)->DenseRange(0, 2);
 
 // The console table as usual, and the median of every benchmark noted.
 class MedianReporter : public benchmark::ConsoleReporter {

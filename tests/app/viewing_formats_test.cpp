@@ -208,9 +208,9 @@ TEST(ViewingFormats, TvFrameKeepsHalvesUprightAndAveragesLight) {
   EXPECT_EQ(grey, (grey & 255) * 0x010101);
 }
 
-// From the side-by-side image the very pixels come out that the grids
-// give: odd sizes (a last band cut short), a halve shrunk by blocks and by
-// the filter alone.
+// From the side-by-side image every format gets the very pixels that the
+// grids give: odd sizes (a last band or run cut short), a half shrunk by
+// blocks and by the filter alone.
 TEST(ViewingFormats, SideBySideSourceGivesTheGridsPixels) {
   std::mt19937 random(7);
   auto noise = [&random](int64_t, int64_t) { return Colour(random() & 0xFFFFFF); };
@@ -219,9 +219,12 @@ TEST(ViewingFormats, SideBySideSourceGivesTheGridsPixels) {
     const Halves h = make_halves(W, H, noise, noise);
     Canvas sbs(2 * W, H);
     draw_composites({sbs.view, PixelView{}, PixelView{}}, h);
-    Canvas x(2 * W, H), y(2 * W, H);
+    Canvas a(W, H), b(W, H), x(2 * W, H), y(2 * W, H);
+    ASSERT_TRUE(draw_anaglyph(h, a.view) && draw_anaglyph(sbs.view, b.view));
+    EXPECT_EQ(a.bytes, b.bytes);
     Canvas tv(kTvFrameWidth, kTvFrameHeight), tv2(kTvFrameWidth, kTvFrameHeight);
     ASSERT_TRUE(draw_cross(h, x.view) && draw_cross(sbs.view, y.view));
+    EXPECT_EQ(x.bytes, y.bytes);
     ASSERT_TRUE(draw_tv_frame(h, tv.view) && draw_tv_frame(sbs.view, tv2.view));
     EXPECT_EQ(tv.bytes, tv2.bytes);
   }
