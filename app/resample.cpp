@@ -15,6 +15,11 @@ bool fits(const Raster24& r) {
          r.height <= INT_MAX && r.stride >= 3 * r.width && r.stride <= INT_MAX;
 }
 
+bool fits(const Raster48& r) {
+  return r.samples != nullptr && r.width > 0 && r.height > 0 && r.width <= INT_MAX / 6 &&
+         r.height <= INT_MAX && r.stride >= 3 * r.width && r.stride <= INT_MAX / 2;
+}
+
 }  // namespace
 
 bool resample(const Raster24& from, const Raster24& to) {
@@ -25,6 +30,17 @@ bool resample(const Raster24& from, const Raster24& to) {
              static_cast<int>(to.height), static_cast<int>(to.stride), 3,
              STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_MITCHELL,
              STBIR_COLORSPACE_SRGB, nullptr) != 0;
+}
+
+bool resample(const Raster48& from, const Raster48& to) {
+  if (!fits(from) || !fits(to)) return false;
+  constexpr int kBytes = sizeof(uint16_t);
+  return stbir_resize_uint16_generic(
+             from.samples, static_cast<int>(from.width), static_cast<int>(from.height),
+             static_cast<int>(kBytes * from.stride), to.samples, static_cast<int>(to.width),
+             static_cast<int>(to.height), static_cast<int>(kBytes * to.stride), 3,
+             STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_MITCHELL,
+             STBIR_COLORSPACE_LINEAR, nullptr) != 0;
 }
 
 }  // namespace mpo

@@ -1,4 +1,5 @@
-// Scaling of pictures with three 8-bit samples per pixel.
+// Scaling of pictures with three samples per pixel: sRGB bytes, or linear
+// light in 16 bits.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +22,17 @@ struct Raster24 {
 // its outermost pixels. Only the to.width x to.height pixels are written.
 // False for an empty or oversized raster, or when working memory runs out.
 bool resample(const Raster24& from, const Raster24& to);
+
+// Three 16-bit samples of linear light (0..65535) per pixel; `stride` in
+// samples.
+struct Raster48 {
+  uint16_t* samples = nullptr;
+  int64_t width = 0;
+  int64_t height = 0;
+  int64_t stride = 0;
+};
+
+// The same filter on linear samples, which are averaged as they are.
+bool resample(const Raster48& from, const Raster48& to);
 
 }  // namespace mpo

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "app/resample.h"
@@ -113,6 +114,8 @@ using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 struct LightTables {
   uint16_t linear[256];
   uint8_t srgb[65536];
+  // pair[a | b << 8] = linear[a] + linear[b].
+  uint32_t pair[65536];
   LightTables() {
     double level[256];
     for (int v = 0; v < 256; ++v) {
@@ -125,6 +128,7 @@ struct LightTables {
       while (v < 255 && l >= (int(linear[v]) + int(linear[v + 1]) + 1) / 2) ++v;
       srgb[l] = static_cast<uint8_t>(v);
     }
+    for (int k = 0; k < 65536; ++k) pair[k] = uint32_t(linear[k & 255]) + linear[k >> 8];
   }
 };
 
@@ -133,33 +137,80 @@ const LightTables& light_tables() {
   return tables;
 }
 
+// (sum + n / 2) / n by a multiplication: with m = ceil(2^40 / n) the
+// product's top 24 bits are the quotient whenever (sum + n / 2)(m n - 2^40)
+// < 2^40. A block holds fewer than 2^11 pixels (sides of at most 32767 give
+// at most about 61 x 30), so that the sums stay below 2^27 and the product
+// below 2^38.
+class Quotient {
+ public:
+  explicit Quotient(uint32_t n) : half_(n / 2), m_(((uint64_t{1} << 40) + n - 1) / n) {}
+  uint32_t operator()(uint32_t sum) const {
+    return static_cast<uint32_t>((uint64_t{sum + half_} * m_) >> 40);
+  }
+
+ private:
+  uint32_t half_;
+  uint64_t m_;
+};
+
+// acc[k] += the light of sample k of rows `top` and `bottom`: one look-up
+// for both.
+// Runs of a fixed length, so that the compiler gathers several look-ups
+// per instruction where the processor has them.
+MPO_MIXING_PASS void add_row_pair(const uint8_t* __restrict top,
+                                  const uint8_t* __restrict bottom, int64_t n,
+                                  uint32_t* __restrict acc) {
+  const uint32_t* __restrict pair = light_tables().pair;
+  int64_t k = 0;
+  for (; k + kBand <= n; k += kBand) {
+    for (int64_t j = 0; j < kBand; ++j)
+      acc[k + j] += pair[uint32_t(top[k + j]) | uint32_t(bottom[k + j]) << 8];
+  }
+  for (; k < n; ++k) acc[k] += pair[top[k] | bottom[k] << 8];
+}
+
+void add_row(const uint8_t* row, int64_t n, uint32_t* acc) {
+  const uint16_t* linear = light_tables().linear;
+  for (int64_t k = 0; k < n; ++k) acc[k] += linear[row[k]];
+}
+
 // small (X, Y) = the average light of the kx x ky block of `source` at
-// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture).
+// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture),
+// in 16-bit linear samples. The block's rows are summed sample by sample
+// first, then the sums kx pixels at a time.
 void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
-                int64_t ky, const PixelView& small) {
-  const LightTables& lt = light_tables();
-  std::vector<uint32_t> sum(static_cast<size_t>(3 * small.width));
+                int64_t ky, const Raster48& small) {
+  std::vector<uint32_t> acc(static_cast<size_t>(3 * W));
   for (int64_t Y = 0; Y < small.height; ++Y) {
-    std::fill(sum.begin(), sum.end(), 0);
+    std::fill(acc.begin(), acc.end(), 0);
     const int64_t rows = std::min(ky, H - ky * Y);
-    for (int64_t y = ky * Y; y < ky * Y + rows; ++y) {
-      const uint8_t* p = source.row(y) + 3 * dx;
-      uint32_t* s = sum.data();
-      for (int64_t X = 0; X < small.width; ++X, s += 3) {
-        uint32_t b = 0, g = 0, r = 0;
-        for (int64_t n = std::min(kx, W - kx * X); n > 0; --n, p += 3) {
-          b += lt.linear[p[0]];
-          g += lt.linear[p[1]];
-          r += lt.linear[p[2]];
-        }
-        s[0] += b, s[1] += g, s[2] += r;
-      }
-    }
-    uint8_t* out = small.row(Y);
+    int64_t y = ky * Y;
+    for (; y + 1 < ky * Y + rows; y += 2)
+      add_row_pair(source.row(y) + 3 * dx, source.row(y + 1) + 3 * dx, 3 * W, acc.data());
+    if (y < ky * Y + rows) add_row(source.row(y) + 3 * dx, 3 * W, acc.data());
+    uint16_t* out = small.samples + Y * small.stride;
+    const uint32_t* a = acc.data();
     for (int64_t X = 0; X < small.width; ++X) {
-      const uint32_t n = static_cast<uint32_t>(rows * std::min(kx, W - kx * X));
-      for (int c = 0; c < 3; ++c) out[3 * X + c] = lt.srgb[(sum[3 * X + c] + n / 2) / n];
+      const int64_t cols = std::min(kx, W - kx * X);
+      const Quotient average(static_cast<uint32_t>(rows * cols));
+      for (int c = 0; c < 3; ++c) {
+        uint32_t sum = 0;
+        for (int64_t j = 0; j < cols; ++j) sum += a[3 * j + c];
+        out[3 * X + c] = static_cast<uint16_t>(average(sum));
+      }
+      a += 3 * cols;
     }
+  }
+}
+
+// `to` (bottom row first) = the nearest sRGB samples of `linear`.
+void to_srgb(const Raster48& linear, const Raster24& to) {
+  const LightTables& lt = light_tables();
+  for (int64_t y = 0; y < linear.height; ++y) {
+    const uint16_t* from = linear.samples + y * linear.stride;
+    uint8_t* row = to.pixels - y * to.stride;
+    for (int64_t k = 0; k < 3 * linear.width; ++k) row[k] = lt.srgb[from[k]];
   }
 }
 
@@ -316,17 +367,25 @@ int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
 // filter (resample) the rest of the way.
 bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
                 const PixelView& canvas, int64_t x) {
-  const Raster24 to{canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch};
+  const Raster24 to{canvas.row(t.y0) + 3 * x, t.w, t.h, canvas.pitch};
   const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
   if (kx == 1 && ky == 1) {
-    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch}, to);
+    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch},
+                    {canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch});
   }
   const int64_t w = (W + kx - 1) / kx, h = (H + ky - 1) / ky;
-  Buffer reduced(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(3 * w * h))));
-  if (!reduced) return false;
-  const PixelView small{reduced.get(), w, h, 3 * w};
+  std::unique_ptr<uint16_t[]> samples;
+  try {
+    samples = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * (w * h + t.w * t.h)));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const Raster48 small{samples.get(), w, h, 3 * w};
+  const Raster48 scaled{samples.get() + 3 * w * h, t.w, t.h, 3 * t.w};
   box_reduce(source, dx, W, H, kx, ky, small);
-  return resample({reduced.get(), w, h, 3 * w}, to);
+  if (!resample(small, scaled)) return false;
+  to_srgb(scaled, to);
+  return true;
 }
 
 bool tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas) {
