@@ -191,15 +191,18 @@ void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64
     if (y < ky * Y + rows) add_row(source.row(y) + 3 * dx, 3 * W, acc.data());
     uint16_t* out = small.samples + Y * small.stride;
     const uint32_t* a = acc.data();
-    for (int64_t X = 0; X < small.width; ++X) {
-      const int64_t cols = std::min(kx, W - kx * X);
-      const Quotient average(static_cast<uint32_t>(rows * cols));
-      for (int c = 0; c < 3; ++c) {
-        uint32_t sum = 0;
-        for (int64_t j = 0; j < cols; ++j) sum += a[3 * j + c];
-        out[3 * X + c] = static_cast<uint16_t>(average(sum));
-      }
-      a += 3 * cols;
+    // Every block but the last in the row is kx pixels wide.
+    const int64_t last = small.width - 1, last_cols = W - kx * last;
+    const Quotient whole(static_cast<uint32_t>(rows * kx));
+    const Quotient cut(static_cast<uint32_t>(rows * last_cols));
+    for (int64_t X = 0; X <= last; ++X, out += 3) {
+      const int64_t cols = X < last ? kx : last_cols;
+      uint32_t b = 0, g = 0, r = 0;
+      for (const uint32_t* end = a + 3 * cols; a < end; a += 3) b += a[0], g += a[1], r += a[2];
+      const Quotient& average = X < last ? whole : cut;
+      out[0] = static_cast<uint16_t>(average(b));
+      out[1] = static_cast<uint16_t>(average(g));
+      out[2] = static_cast<uint16_t>(average(r));
     }
   }
 }
