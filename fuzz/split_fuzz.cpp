@@ -14,11 +14,12 @@ uint16_t be16(const uint8_t* d, size_t n, size_t at) {
   return static_cast<uint16_t>((hi << 8) | lo);
 }
 
-// Where the first APP1 segment's length field stands, as the split reads it.
+// Where the first APP1 segment's length field stands, as the split reads it:
+// right after SOI, or behind a plain JFIF APP0 of 16 bytes.
 size_t exif_start(const uint8_t* d, size_t n) {
   if (be16(d, n, 0) != 0xFFD8) return 0;
   if (be16(d, n, 2) == 0xFFE1) return 4;
-  if (be16(d, n, 2) == 0xFFE0 && be16(d, n, 20) == 0xFFE1) return 22;
+  if (be16(d, n, 2) == 0xFFE0 && be16(d, n, 4) == 16 && be16(d, n, 20) == 0xFFE1) return 22;
   return 0;
 }
 
