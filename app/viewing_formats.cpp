@@ -366,8 +366,9 @@ int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
 
 // Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
 // region of the TV frame: first an exact area average over blocks in
-// linear light down to at most twice the region's size, then the Mitchell
-// filter (resample) the rest of the way.
+// 16-bit linear light down to at most twice the region's size, then the
+// Mitchell filter (resample) on those samples the rest of the way, and the
+// result to sRGB.
 bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
                 const PixelView& canvas, int64_t x) {
   const Raster24 to{canvas.row(t.y0) + 3 * x, t.w, t.h, canvas.pitch};

@@ -38,8 +38,9 @@ TvLayout tv_layout(int64_t W, int64_t H);
 // 1920 x 1080: each half scaled to tv_layout's size and centred in its half
 // of the frame, left view on the left; black elsewhere. Where a half is at
 // least twice as wide (or high) as its region, it is first averaged over
-// blocks of whole pixels (exactly, in linear light) down to between once
-// and twice the region's size; the filter does the rest. False, with the
+// blocks of whole pixels (exactly, in 16-bit linear light) down to between
+// once and twice the region's size; the filter does the rest in linear
+// light, and only its result goes back to sRGB. False, with the
 // canvas in an unspecified state, when working memory runs out.
 bool draw_tv_frame(const Halves& halves, const PixelView& canvas);
 
