@@ -160,6 +160,8 @@ TEST(ViewingFormats, TvLayoutScalesToFitAndCentres) {
 TEST(ViewingFormats, TvFrameKeepsUniformHalvesWithinBlackBorders) {
   struct Case { int64_t W, H; Colour left, right; };
   for (const Case c : {Case{2000, 1500, rgb(200, 17, 90), rgb(3, 250, 128)},  // shrunk
+                       // blocks of 6 x 3, the last ones cut to 4 columns, 1 row
+                       Case{2200, 3301, rgb(254, 1, 77), rgb(0, 129, 255)},
                        Case{32, 18, rgb(1, 2, 254), rgb(255, 255, 255)},      // enlarged
                        Case{30, 41, rgb(128, 128, 128), rgb(77, 0, 200)},     // portrait
                        Case{1, 1, rgb(9, 99, 199), rgb(254, 1, 60)},
