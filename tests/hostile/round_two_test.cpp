@@ -92,41 +92,22 @@ TEST(RoundTwo, EntriesBeyondTheirMemoryShareStopBeforeAnyAllocation) {
 // single further thread can be started (as nobody where the tests run as
 // root, whose limit the system does not enforce).
 CliResult run_with_one_process(const Scene& scene, const std::vector<std::string>& args) {
+  ProcessSpec request;
+  request.argv = {kCli};
+  request.argv.insert(request.argv.end(), args.begin(), args.end());
+  request.working_dir = scene.cwd().string();
+  request.clean_environment = true;
+  request.env = {{"TMPDIR", scene.tmp().string()},
+                 {"ASAN_OPTIONS", "detect_leaks=0"},
+                 {"MPO_CONVERT_TEST_MEMORY", "8589934592"}};
+  request.capture_out = false;
+  if (::geteuid() == 0) request.user = unprivileged_user();
+  request.limits = {{RLIMIT_NPROC, 1}};
+  const ProcessResult p = run_process(request);
   CliResult result;
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return result;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe_fds[1], 2);
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0), ::dup2(null, 1);
-    if (::chdir(scene.cwd().c_str()) != 0) ::_exit(125);
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(125);
-    }
-    const rlimit one{1, 1};
-    if (::setrlimit(RLIMIT_NPROC, &one) != 0) ::_exit(125);
-    std::vector<std::string> strings{kCli};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const std::string tmpdir = "TMPDIR=" + scene.tmp().string();
-    char* envp[] = {const_cast<char*>(tmpdir.c_str()), const_cast<char*>("ASAN_OPTIONS=detect_leaks=0"),
-                    const_cast<char*>("MPO_CONVERT_TEST_MEMORY=8589934592"), nullptr};
-    ::execve(argv[0], argv.data(), envp);
-    ::_exit(127);
-  }
-  ::close(pipe_fds[1]);
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
-    result.err.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(pipe_fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.status = p.status;
+  result.timed_out = p.timed_out;
+  result.err = p.err;
   return result;
 }
 
@@ -220,17 +201,14 @@ TEST(RoundTwo, CommandLineEndsOnSigintWithNothingLeft) {
   while (::write(pipe_fds[1], fill.data(), fill.size()) > 0) {
   }
   ASSERT_EQ(::fcntl(pipe_fds[1], F_SETFL, 0), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe_fds[1], 2);
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0), ::dup2(null, 1);
-    if (::chdir(scene.cwd().c_str()) != 0) ::_exit(125);
-    ::setenv("TMPDIR", scene.tmp().c_str(), 1);
-    ::execl(kCli.c_str(), kCli.c_str(), "--all", "--jobs", "1", scene.tree().c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  ProcessSpec request;
+  request.argv = {kCli, "--all", "--jobs", "1", scene.tree().string()};
+  request.working_dir = scene.cwd().string();
+  request.env = {{"TMPDIR", scene.tmp().string()}};
+  request.capture_out = false;
+  request.descriptors = {{2, pipe_fds[1]}};
+  Process run(request);
+  ASSERT_TRUE(run.started());
   ::close(pipe_fds[1]);
   // The first entry's left half is written before the first progress line,
   // and the handler is in place long before that.
@@ -240,20 +218,17 @@ TEST(RoundTwo, CommandLineEndsOnSigintWithNothingLeft) {
     }
     return false;
   };
-  int status = 0;
-  bool exited = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!first_half_written() && !exited && std::chrono::steady_clock::now() < deadline) {
-    exited = ::waitpid(pid, &status, WNOHANG) == pid;
+  while (!first_half_written() && run.running() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  ASSERT_FALSE(exited) << "the run ended on its own";
+  ASSERT_TRUE(run.running()) << "the run ended on its own";
   ASSERT_TRUE(first_half_written()) << "the run never reached its first entry";
-  ::kill(pid, SIGINT);
-  ::waitpid(pid, &status, 0);
+  run.kill(SIGINT);
+  const std::optional<int> status = run.wait(std::chrono::seconds(60));
   ::close(pipe_fds[0]);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal";
-  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  ASSERT_TRUE(status.has_value()) << "did not end";
+  EXPECT_EQ(*status, 128 + SIGINT);
   check_tree(scene.tree(), before);
   expect_empty(scene.tmp());
   expect_empty(scene.cwd());
