@@ -9,6 +9,7 @@
 
 #include "test_support.h"
 #include "tests/support/cli_runs.h"
+#include "tests/support/process.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace mpo {
@@ -33,8 +34,7 @@ Outcome cli(const std::string& args, const fs::path& tmpdir, const std::string& 
                           "/cli/mpo-convert-cli " + args +
                           (streams.empty() ? " 2>'" + err_file.string() + "' >/dev/null" : " " + streams);
   Outcome o;
-  const int raw = std::system(cmd.c_str());
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.status = test::run_process({"/bin/sh", "-c", cmd}, std::chrono::seconds(120)).status;
   const Bytes e = test::read_bytes(err_file);
   o.err.assign(e.begin(), e.end());
   fs::remove(err_file);
