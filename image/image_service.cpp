@@ -31,6 +31,10 @@ void clear_padding(uint8_t* pixels, int64_t width, int64_t height, int depth) {
   for (uint8_t* row = pixels; row < end; row += pitch) std::memset(row + used, 0, pitch - used);
 }
 
+// Pixel buffers start on a cache line: the pixel loops' vector stores then
+// never straddle two lines at a row's start.
+constexpr size_t kPixelAlignment = 64;
+
 // A pixel buffer; null for an unsupported depth, a side outside
 // 1..kMaxImageSide or exhausted memory. `black` zero-fills it; otherwise
 // only the bytes that pad each row are cleared, for a decoder that writes
@@ -40,9 +44,14 @@ Bytes allocate_pixels(int64_t width, int64_t height, int depth, bool black) {
   if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
   const auto pitch = static_cast<size_t>(pitch_for(width, depth));
   const size_t size = pitch * static_cast<size_t>(height);
-  if (black) return Bytes(static_cast<uint8_t*>(std::calloc(size, 1)));
-  Bytes pixels(static_cast<uint8_t*>(std::malloc(size)));
-  if (pixels) clear_padding(pixels.get(), width, height, depth);
+  const size_t whole_lines = (size + kPixelAlignment - 1) / kPixelAlignment * kPixelAlignment;
+  Bytes pixels(static_cast<uint8_t*>(std::aligned_alloc(kPixelAlignment, whole_lines)));
+  if (!pixels) return pixels;
+  if (black) {
+    std::memset(pixels.get(), 0, size);
+  } else {
+    clear_padding(pixels.get(), width, height, depth);
+  }
   return pixels;
 }
 
