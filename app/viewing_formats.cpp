@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "app/anaglyph_rows.h"
 #include "app/resample.h"
 
 // With GCC on x86-64 the anaglyph's mixing is compiled for AVX2 (eight
@@ -265,44 +266,9 @@ MPO_MIXING_PASS void mix_picture(const Halves& h, const PixelView& canvas) {
   }
 }
 
-// The same mixing on rows of B, G, R bytes: kBand pixels of `left` and
-// `right` to `out`. The channels are first spread into 32-bit lanes; with
-// the fixed count the compiler runs several pixels per instruction.
-[[gnu::always_inline]] inline void mix_row_run(const uint8_t* left, const uint8_t* right,
-                                               uint8_t* out) {
-  int32_t lb[kBand], lg[kBand], lr[kBand], rb[kBand], rg[kBand], rr[kBand];
-  for (int64_t k = 0; k < kBand; ++k) {
-    lb[k] = left[3 * k], lg[k] = left[3 * k + 1], lr[k] = left[3 * k + 2];
-    rb[k] = right[3 * k], rg[k] = right[3 * k + 1], rr[k] = right[3 * k + 2];
-  }
-  for (int64_t k = 0; k < kBand; ++k) {
-    const uint32_t red = thousandths_to_sample(437 * lr[k] + 449 * lg[k] + 164 * lb[k] -
-                                               11 * rr[k] - 32 * rg[k] - 7 * rb[k]);
-    const uint32_t green = thousandths_to_sample(-62 * lr[k] - 62 * lg[k] - 24 * lb[k] +
-                                                 377 * rr[k] + 761 * rg[k] + 9 * rb[k]);
-    const uint32_t blue = thousandths_to_sample(-48 * lr[k] - 50 * lg[k] - 17 * lb[k] -
-                                                26 * rr[k] - 93 * rg[k] + 1234 * rb[k]);
-    out[3 * k] = static_cast<uint8_t>(blue);
-    out[3 * k + 1] = static_cast<uint8_t>(green);
-    out[3 * k + 2] = static_cast<uint8_t>(red);
-  }
-}
-
-MPO_MIXING_PASS void mix_rows(const PixelView& sbs, int64_t W, const PixelView& canvas) {
-  // A row's last run, padded to a whole run.
-  uint8_t left_tail[3 * kBand] = {}, right_tail[3 * kBand] = {}, out_tail[3 * kBand];
-  const int64_t whole = W / kBand * kBand, rest = W - whole;
-  for (int64_t y = 0; y < sbs.height; ++y) {
-    const uint8_t* left = sbs.row(y);
-    const uint8_t* right = left + 3 * W;
-    uint8_t* out = canvas.row(y);
-    for (int64_t x = 0; x < whole; x += kBand) mix_row_run(left + 3 * x, right + 3 * x, out + 3 * x);
-    if (rest == 0) continue;
-    std::memcpy(left_tail, left + 3 * whole, static_cast<size_t>(3 * rest));
-    std::memcpy(right_tail, right + 3 * whole, static_cast<size_t>(3 * rest));
-    mix_row_run(left_tail, right_tail, out_tail);
-    std::memcpy(out + 3 * whole, out_tail, static_cast<size_t>(3 * rest));
-  }
+void mix_rows(const PixelView& sbs, int64_t W, const PixelView& canvas) {
+  for (int64_t y = 0; y < sbs.height; ++y)
+    mix_anaglyph_row(sbs.row(y), sbs.row(y) + 3 * W, canvas.row(y), W);
 }
 
 }  // namespace

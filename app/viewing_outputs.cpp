@@ -8,6 +8,7 @@
 #include "app/texts.h"
 #include "app/viewing_formats.h"
 #include "image/jpeg_codec.h"
+#include "io/memory_policy.h"
 
 namespace mpo {
 
@@ -41,7 +42,9 @@ PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
     return view;
   }
   if (!images.create_image(slot, w, h)) return {};
-  return images.view(slot);
+  view = images.view(slot);
+  prefer_huge_pages(view.pixels, view.pitch * view.height);
+  return view;
 }
 
 PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves& halves) {

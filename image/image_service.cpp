@@ -31,27 +31,39 @@ void clear_padding(uint8_t* pixels, int64_t width, int64_t height, int depth) {
   for (uint8_t* row = pixels; row < end; row += pitch) std::memset(row + used, 0, pitch - used);
 }
 
-// Pixel buffers start on a cache line: the pixel loops' vector stores then
-// never straddle two lines at a row's start.
+// Pixel buffers start on a cache line, so that the pixel loops' vector
+// stores never straddle two lines at a row's start. The distance to the
+// allocator's block (1 to 64) is kept in the byte before the first pixel.
 constexpr size_t kPixelAlignment = 64;
+
+struct FreePixels {
+  void operator()(uint8_t* p) const { std::free(p - p[-1]); }
+};
+using PixelBytes = std::unique_ptr<uint8_t[], FreePixels>;
+
+// `size` bytes on a cache line, zeroed when `zero` (by calloc, which takes
+// fresh pages as they come, already cleared and not yet touched).
+PixelBytes allocate_aligned(size_t size, bool zero) {
+  if (size > SIZE_MAX - kPixelAlignment) return nullptr;
+  const size_t total = size + kPixelAlignment;
+  auto* block = static_cast<uint8_t*>(zero ? std::calloc(total, 1) : std::malloc(total));
+  if (block == nullptr) return nullptr;
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  const size_t offset = kPixelAlignment - address % kPixelAlignment;
+  block[offset - 1] = static_cast<uint8_t>(offset);
+  return PixelBytes(block + offset);
+}
 
 // A pixel buffer; null for an unsupported depth, a side outside
 // 1..kMaxImageSide or exhausted memory. `black` zero-fills it; otherwise
 // only the bytes that pad each row are cleared, for a decoder that writes
 // every pixel (a fresh zero fill would cost a tenth of a JPEG decode).
-Bytes allocate_pixels(int64_t width, int64_t height, int depth, bool black) {
+PixelBytes allocate_pixels(int64_t width, int64_t height, int depth, bool black) {
   if (depth != 24 && depth != 32) return nullptr;
   if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
   const auto pitch = static_cast<size_t>(pitch_for(width, depth));
-  const size_t size = pitch * static_cast<size_t>(height);
-  const size_t whole_lines = (size + kPixelAlignment - 1) / kPixelAlignment * kPixelAlignment;
-  Bytes pixels(static_cast<uint8_t*>(std::aligned_alloc(kPixelAlignment, whole_lines)));
-  if (!pixels) return pixels;
-  if (black) {
-    std::memset(pixels.get(), 0, size);
-  } else {
-    clear_padding(pixels.get(), width, height, depth);
-  }
+  PixelBytes pixels = allocate_aligned(pitch * static_cast<size_t>(height), black);
+  if (pixels && !black) clear_padding(pixels.get(), width, height, depth);
   return pixels;
 }
 
@@ -95,7 +107,7 @@ bool read_whole_file(const Text& name, Bytes& data, int32_t& size) {
 }  // namespace
 
 struct ImageService::Image {
-  Bytes pixels;
+  PixelBytes pixels;
   int16_t width = 0;
   int16_t height = 0;
   uint8_t depth = 0;
@@ -104,7 +116,7 @@ struct ImageService::Image {
 
   // A record of checked geometry (1..kMaxImageSide, depth 24 or 32) that
   // takes over `buffer`; null when out of memory.
-  static std::unique_ptr<Image> make(Bytes buffer, int64_t width, int64_t height, int depth,
+  static std::unique_ptr<Image> make(PixelBytes buffer, int64_t width, int64_t height, int depth,
                                      int source_depth) {
     auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
     if (!record) return nullptr;
@@ -119,11 +131,11 @@ struct ImageService::Image {
   // The pixel buffer for a decode of the given geometry: the previous
   // image's when it has that geometry (its row padding cleared again),
   // otherwise a new one, taken only after the previous one is freed.
-  static Bytes buffer_for(std::unique_ptr<Image> previous, int64_t width, int64_t height,
+  static PixelBytes buffer_for(std::unique_ptr<Image> previous, int64_t width, int64_t height,
                           int depth) {
     if (previous && previous->pixels && previous->width == width && previous->height == height &&
         previous->depth == depth) {
-      Bytes pixels = std::move(previous->pixels);
+      PixelBytes pixels = std::move(previous->pixels);
       clear_padding(pixels.get(), width, height, depth);
       return pixels;
     }
@@ -243,7 +255,7 @@ int ImageService::load_image(int slot, const Text& file_name) {
   const DecoderDescriptor* accepted = probe_decoders(data.get(), size);
   if (accepted == nullptr) return 0;
   const DecoderContext& context = decoder_context_;
-  Bytes pixels = Image::buffer_for(std::move(previous), context.width, context.height, context.depth);
+  PixelBytes pixels = Image::buffer_for(std::move(previous), context.width, context.height, context.depth);
   if (!decode_into(*accepted, pixels.get())) return 0;
   return store(slot, Image::make(std::move(pixels), context.width, context.height, context.depth,
                                  context.source_depth));
@@ -251,7 +263,7 @@ int ImageService::load_image(int slot, const Text& file_name) {
 
 int ImageService::create_image(int slot, int64_t width, int64_t height) {
   detach(slot);
-  Bytes pixels = allocate_pixels(width, height, 24, true);
+  PixelBytes pixels = allocate_pixels(width, height, 24, true);
   if (!pixels) return 0;
   return store(slot, Image::make(std::move(pixels), width, height, 24, 24));
 }
