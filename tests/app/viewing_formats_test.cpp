@@ -124,6 +124,11 @@ TEST(ViewingFormats, AnaglyphRoundsHalfUpAndClampsBothEnds) {
   Canvas ana(n, 1);
   ASSERT_TRUE(draw_anaglyph(h, ana.view));
   for (int64_t x = 0; x < n; ++x) EXPECT_EQ(ana.at(x, 0), cases[x].want) << "case " << x;
+  // From the side-by-side rows, where the eight pixels are one vector.
+  Canvas sbs(2 * n, 1), from_rows(n, 1);
+  draw_composites({sbs.view, PixelView{}, PixelView{}}, h);
+  ASSERT_TRUE(draw_anaglyph(sbs.view, from_rows.view));
+  EXPECT_EQ(from_rows.bytes, ana.bytes);
 }
 
 TEST(ViewingFormats, TvLayoutScalesToFitAndCentres) {
