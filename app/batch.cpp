@@ -67,7 +67,7 @@ void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResul
     ui_.keep_painted();
     const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
                        split.exif_segment};
-    if (!write_viewing_formats(files_, images_, ui_, base_path, from, extra_)) {
+    if (!write_viewing_formats(images_, ui_, base_path, from, extra_)) {
       result.output_failed = true;
     }
   }

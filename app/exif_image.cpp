@@ -151,16 +151,6 @@ bool write_spliced(FileService& files, const Text& out_name, const MemoryBlock& 
   return ok;
 }
 
-bool add_exif_segment(FileService& files, const Text& name, const MemoryBlock& segment,
-                      int& reason) {
-  if (!segment) return true;
-  const MemoryBlock encoded = read_encoded_file(files, name);
-  reason = kReasonUnknown;
-  if (encoded && write_spliced(files, name, encoded, segment, reason)) return true;
-  FileService::remove_file(name);
-  return false;
-}
-
 bool write_exif_image(FileService& files, Reporter& ui, const Text& base_path,
                       const MemoryBlock& segment, const NameToken& name, bool sbs_written,
                       const ExtraOutputs& extra) {

@@ -48,12 +48,6 @@ bool write_spliced(FileService& files, const Text& out_name, const MemoryBlock& 
 // The whole file when it has the encoder's layout; empty otherwise.
 MemoryBlock read_encoded_file(FileService& files, const Text& name);
 
-// Puts `segment` into the encoder's file `name` in place (a new output file
-// replaces it). Nothing to do without a segment. When the file cannot be
-// rewritten it is removed, so that no output without its Exif remains.
-bool add_exif_segment(FileService& files, const Text& name, const MemoryBlock& segment,
-                      int& reason);
-
 // Writes base path + "_EXIF.jpg" from this entry's "_sbs.jpg" and a copy of
 // its Exif segment (rewritten first when the token flag is set). Without a
 // usable side-by-side file of this entry, without a segment, or when the

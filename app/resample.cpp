@@ -15,9 +15,9 @@ bool fits(const Raster24& r) {
          r.height <= INT_MAX && r.stride >= 3 * r.width && r.stride <= INT_MAX;
 }
 
-bool fits(const Raster48& r) {
-  return r.samples != nullptr && r.width > 0 && r.height > 0 && r.width <= INT_MAX / 6 &&
-         r.height <= INT_MAX && r.stride >= 3 * r.width && r.stride <= INT_MAX / 2;
+bool fits(const RasterF& r) {
+  return r.samples != nullptr && r.width > 0 && r.height > 0 && r.width <= INT_MAX / 12 &&
+         r.height <= INT_MAX && r.stride >= 3 * r.width && r.stride <= INT_MAX / 4;
 }
 
 }  // namespace
@@ -32,10 +32,10 @@ bool resample(const Raster24& from, const Raster24& to) {
              STBIR_COLORSPACE_SRGB, nullptr) != 0;
 }
 
-bool resample(const Raster48& from, const Raster48& to) {
+bool resample(const RasterF& from, const RasterF& to) {
   if (!fits(from) || !fits(to)) return false;
-  constexpr int kBytes = sizeof(uint16_t);
-  return stbir_resize_uint16_generic(
+  constexpr int kBytes = sizeof(float);
+  return stbir_resize_float_generic(
              from.samples, static_cast<int>(from.width), static_cast<int>(from.height),
              static_cast<int>(kBytes * from.stride), to.samples, static_cast<int>(to.width),
              static_cast<int>(to.height), static_cast<int>(kBytes * to.stride), 3,

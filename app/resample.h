@@ -1,5 +1,5 @@
 // Scaling of pictures with three samples per pixel: sRGB bytes, or linear
-// light in 16 bits.
+// light in single-precision floats.
 #pragma once
 
 #include <cstdint>
@@ -23,16 +23,15 @@ struct Raster24 {
 // False for an empty or oversized raster, or when working memory runs out.
 bool resample(const Raster24& from, const Raster24& to);
 
-// Three 16-bit samples of linear light (0..65535) per pixel; `stride` in
-// samples.
-struct Raster48 {
-  uint16_t* samples = nullptr;
+// Three samples of linear light (0..1) per pixel; `stride` in samples.
+struct RasterF {
+  float* samples = nullptr;
   int64_t width = 0;
   int64_t height = 0;
   int64_t stride = 0;
 };
 
 // The same filter on linear samples, which are averaged as they are.
-bool resample(const Raster48& from, const Raster48& to);
+bool resample(const RasterF& from, const RasterF& to);
 
 }  // namespace mpo

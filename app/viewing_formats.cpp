@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/anaglyph_rows.h"
-#include "app/resample.h"
 
 // With GCC on x86-64 the anaglyph's mixing is compiled for AVX2 (eight
 // 32-bit products per instruction) beside the baseline; the program picks at
@@ -111,134 +110,6 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// sRGB samples as linear light in 0..65535, and back (nearest sample).
-struct LightTables {
-  uint16_t linear[256];
-  uint8_t srgb[65536];
-  // pair[a | b << 8] = linear[a] + linear[b].
-  uint32_t pair[65536];
-  LightTables() {
-    double level[256];
-    for (int v = 0; v < 256; ++v) {
-      const double c = v / 255.0;
-      level[v] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-      linear[v] = static_cast<uint16_t>(std::lround(level[v] * 65535.0));
-    }
-    int v = 0;
-    for (int l = 0; l < 65536; ++l) {
-      while (v < 255 && l >= (int(linear[v]) + int(linear[v + 1]) + 1) / 2) ++v;
-      srgb[l] = static_cast<uint8_t>(v);
-    }
-    for (int k = 0; k < 65536; ++k) pair[k] = uint32_t(linear[k & 255]) + linear[k >> 8];
-  }
-};
-
-const LightTables& light_tables() {
-  static const LightTables tables;
-  return tables;
-}
-
-// (sum + n / 2) / n by a multiplication: with m = ceil(2^40 / n) the
-// product's top 24 bits are the quotient whenever (sum + n / 2)(m n - 2^40)
-// < 2^40. A block holds fewer than 2^11 pixels (sides of at most 32767 give
-// at most about 61 x 30), so that the sums stay below 2^27 and the product
-// below 2^38.
-class Quotient {
- public:
-  explicit Quotient(uint32_t n) : half_(n / 2), m_(((uint64_t{1} << 40) + n - 1) / n) {}
-  uint32_t operator()(uint32_t sum) const {
-    return static_cast<uint32_t>((uint64_t{sum + half_} * m_) >> 40);
-  }
-
- private:
-  uint32_t half_;
-  uint64_t m_;
-};
-
-// acc[k] += the light of sample k of rows `top` and `bottom`: one look-up
-// for both.
-// Runs of a fixed length, so that the compiler gathers several look-ups
-// per instruction where the processor has them.
-MPO_MIXING_PASS void add_row_pair(const uint8_t* __restrict top,
-                                  const uint8_t* __restrict bottom, int64_t n,
-                                  uint32_t* __restrict acc) {
-  const uint32_t* __restrict pair = light_tables().pair;
-  int64_t k = 0;
-  for (; k + kBand <= n; k += kBand) {
-    for (int64_t j = 0; j < kBand; ++j)
-      acc[k + j] += pair[uint32_t(top[k + j]) | uint32_t(bottom[k + j]) << 8];
-  }
-  for (; k < n; ++k) acc[k] += pair[top[k] | bottom[k] << 8];
-}
-
-void add_row(const uint8_t* row, int64_t n, uint32_t* acc) {
-  const uint16_t* linear = light_tables().linear;
-  for (int64_t k = 0; k < n; ++k) acc[k] += linear[row[k]];
-}
-
-// small (X, Y) = the average light of the kx x ky block of `source` at
-// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture),
-// in 16-bit linear samples. The block's rows are summed sample by sample
-// first, then the sums kx pixels at a time.
-void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
-                int64_t ky, const Raster48& small) {
-  std::vector<uint32_t> acc(static_cast<size_t>(3 * W));
-  for (int64_t Y = 0; Y < small.height; ++Y) {
-    std::fill(acc.begin(), acc.end(), 0);
-    const int64_t rows = std::min(ky, H - ky * Y);
-    int64_t y = ky * Y;
-    for (; y + 1 < ky * Y + rows; y += 2)
-      add_row_pair(source.row(y) + 3 * dx, source.row(y + 1) + 3 * dx, 3 * W, acc.data());
-    if (y < ky * Y + rows) add_row(source.row(y) + 3 * dx, 3 * W, acc.data());
-    uint16_t* out = small.samples + Y * small.stride;
-    const uint32_t* a = acc.data();
-    // Every block but the last in the row is kx pixels wide.
-    const int64_t last = small.width - 1, last_cols = W - kx * last;
-    const Quotient whole(static_cast<uint32_t>(rows * kx));
-    const Quotient cut(static_cast<uint32_t>(rows * last_cols));
-    for (int64_t X = 0; X <= last; ++X, out += 3) {
-      const int64_t cols = X < last ? kx : last_cols;
-      uint32_t b = 0, g = 0, r = 0;
-      for (const uint32_t* end = a + 3 * cols; a < end; a += 3) b += a[0], g += a[1], r += a[2];
-      const Quotient& average = X < last ? whole : cut;
-      out[0] = static_cast<uint16_t>(average(b));
-      out[1] = static_cast<uint16_t>(average(g));
-      out[2] = static_cast<uint16_t>(average(r));
-    }
-  }
-}
-
-// `to` (bottom row first) = the nearest sRGB samples of `linear`.
-void to_srgb(const Raster48& linear, const Raster24& to) {
-  const LightTables& lt = light_tables();
-  for (int64_t y = 0; y < linear.height; ++y) {
-    const uint16_t* from = linear.samples + y * linear.stride;
-    uint8_t* row = to.pixels - y * to.stride;
-    for (int64_t k = 0; k < 3 * linear.width; ++k) row[k] = lt.srgb[from[k]];
-  }
-}
-
-// Black outside the two w x h regions at (x0, y0) and (960 + x0, y0).
-void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
-  const int64_t half = kTvFrameWidth / 2;
-  for (int64_t y = 0; y < kTvFrameHeight; ++y) {
-    uint8_t* row = canvas.row(y);
-    if (y < t.y0 || y >= t.y0 + t.h) {
-      std::memset(row, 0, 3 * kTvFrameWidth);
-      continue;
-    }
-    for (int64_t s = 0; s < 2; ++s) {
-      uint8_t* start = row + 3 * s * half;
-      std::memset(start, 0, 3 * t.x0);
-      std::memset(start + 3 * (t.x0 + t.w), 0, 3 * (half - t.x0 - t.w));
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
-
 MPO_MIXING_PASS void mix_picture(const Halves& h, const PixelView& canvas) {
   const int64_t W = h.width, H = h.height;
   const int64_t ls = h.left.q() + 1, rs = h.right.q() + 1;
@@ -305,70 +176,6 @@ bool draw_cross(const Halves& h, const PixelView& canvas) {
   return true;
 }
 
-TvLayout tv_layout(int64_t W, int64_t H) {
-  TvLayout t;
-  if (W < 1 || H < 1) return t;
-  // s = 1920 / W when 1920 / W <= 1080 / H, else 1080 / H; the quotients
-  // rounded half up in integers.
-  if (kTvFrameWidth * H <= kTvFrameHeight * W) {
-    t.w = kTvFrameWidth / 2;
-    t.h = (2 * kTvFrameWidth * H + W) / (2 * W);
-  } else {
-    t.w = (kTvFrameHeight * W + H) / (2 * H);
-    t.h = kTvFrameHeight;
-  }
-  t.w = std::max<int64_t>(t.w, 1);
-  t.h = std::max<int64_t>(t.h, 1);
-  t.x0 = (kTvFrameWidth / 2 - t.w) / 2;
-  t.y0 = (kTvFrameHeight - t.h) / 2;
-  return t;
-}
-
-namespace {
-
-// The side of the blocks that bring n samples down to the fewest not below
-// m (between m and 2m); 1 when n < 2m.
-int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
-
-// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
-// region of the TV frame: first an exact area average over blocks in
-// 16-bit linear light down to at most twice the region's size, then the
-// Mitchell filter (resample) on those samples the rest of the way, and the
-// result to sRGB.
-bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
-                const PixelView& canvas, int64_t x) {
-  const Raster24 to{canvas.row(t.y0) + 3 * x, t.w, t.h, canvas.pitch};
-  const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
-  if (kx == 1 && ky == 1) {
-    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch},
-                    {canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch});
-  }
-  const int64_t w = (W + kx - 1) / kx, h = (H + ky - 1) / ky;
-  std::unique_ptr<uint16_t[]> samples;
-  try {
-    samples = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * (w * h + t.w * t.h)));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  const Raster48 small{samples.get(), w, h, 3 * w};
-  const Raster48 scaled{samples.get() + 3 * w * h, t.w, t.h, 3 * t.w};
-  box_reduce(source, dx, W, H, kx, ky, small);
-  if (!resample(small, scaled)) return false;
-  to_srgb(scaled, to);
-  return true;
-}
-
-bool tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas) {
-  const TvLayout t = tv_layout(W, H);
-  clear_tv_borders(canvas, t);
-  for (int s = 0; s < 2; ++s) {
-    if (!scale_half(source, s * W, W, H, t, canvas, s * (kTvFrameWidth / 2) + t.x0)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 // From the grids, each half is first copied into one packed picture laid
 // out like the side-by-side image.
 bool draw_tv_frame(const Halves& h, const PixelView& canvas) {
@@ -379,13 +186,13 @@ bool draw_tv_frame(const Halves& h, const PixelView& canvas) {
   const PixelView source{packed.get(), 2 * W, H, 6 * W};
   copy_grid(source, 0, h.left, W, H);
   copy_grid(source, W, h.right, W, H);
-  return tv_frame(source, W, H, canvas);
+  return scale_to_tv_frame(source, W, H, canvas);
 }
 
 bool draw_tv_frame(const PixelView& sbs, const PixelView& canvas) {
   const int64_t W = half_width_of(sbs);
   if (W == 0 || !canvas_is(canvas, kTvFrameWidth, kTvFrameHeight)) return false;
-  return tv_frame(sbs, W, sbs.height, canvas);
+  return scale_to_tv_frame(sbs, W, sbs.height, canvas);
 }
 
 }  // namespace mpo

@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 
-#include "app/exif_image.h"
 #include "app/output_failure.h"
 #include "app/texts.h"
 #include "app/viewing_formats.h"
@@ -53,36 +52,38 @@ PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves&
   return canvas_of(images, f.slot, w, halves.height);
 }
 
-// Draws, saves and splices one format; on failure `reason` says why.
-bool write_format(FileService& files, ImageService& images, const ViewingFormat& f,
-                  const Text& name, const Sources& from, const ExtraOutputs& extra,
-                  int& reason) {
+// Draws and saves one format, the MPO's Exif segment (if any) in place of
+// the JFIF header; on failure `reason` says why.
+bool write_format(ImageService& images, const ViewingFormat& f, const Text& name,
+                  const Sources& from, const ExtraOutputs& extra, int& reason) {
   const Halves& halves = from.halves;
   PixelView canvas;
   if (halves.usable) canvas = canvas_for(images, f, halves);
   const bool drawn = canvas.pixels && (from.side_by_side.pixels && f.draw_from_sbs
                                            ? f.draw_from_sbs(from.side_by_side, canvas)
                                            : f.draw(halves, canvas));
+  const MemoryBlock& exif = from.exif_segment;
   errno = 0;
-  if (!drawn || images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) == 0) {
-    reason = save_reason(halves.usable, drawn ? canvas : PixelView{});
-    return false;
-  }
-  return add_exif_segment(files, name, from.exif_segment, reason);
+  const bool saved =
+      drawn && (exif ? images.save_image_with_app1(
+                           f.slot, name, kJpegEncoderId, quality_level(extra),
+                           {exif.data(), static_cast<size_t>(exif.size())}) != 0
+                     : images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) != 0);
+  if (!saved) reason = save_reason(halves.usable, drawn ? canvas : PixelView{});
+  return saved;
 }
 
 }  // namespace
 
-bool write_viewing_formats(FileService& files, ImageService& images, Reporter& ui,
-                           const Text& base_path, const Sources& from,
-                           const ExtraOutputs& extra) {
+bool write_viewing_formats(ImageService& images, Reporter& ui, const Text& base_path,
+                           const Sources& from, const ExtraOutputs& extra) {
   const FailureReport report(ui, extra.detailed_failures);
   bool all = true;
   for (const ViewingFormat& f : kFormats) {
     if (!(extra.*f.wanted)) continue;
     const Text name = base_path + f.suffix;
     int reason = kReasonUnknown;
-    if (!write_format(files, images, f, name, from, extra, reason)) {
+    if (!write_format(images, f, name, from, extra, reason)) {
       all = false;
       report.output_failed(f.failure_text, name, reason);
     }

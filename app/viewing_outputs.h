@@ -28,12 +28,12 @@ struct Sources {
   const MemoryBlock& exif_segment;
 };
 
-// Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks. Each
-// one that cannot be drawn (unusable halves: none is), saved or given its
-// Exif shows its "Fehlerinfo" message and leaves no file behind. True when
+// Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks, each
+// with the MPO's Exif segment right after the start of the image. Each one
+// that cannot be drawn (unusable halves: none is) or saved shows its
+// "Fehlerinfo" message and leaves no file behind. True when
 // every requested one was written.
-bool write_viewing_formats(FileService& files, ImageService& images, Reporter& ui,
-                           const Text& base_path, const Sources& from,
-                           const ExtraOutputs& extra);
+bool write_viewing_formats(ImageService& images, Reporter& ui, const Text& base_path,
+                           const Sources& from, const ExtraOutputs& extra);
 
 }  // namespace mpo

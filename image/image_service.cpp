@@ -302,6 +302,13 @@ void ImageService::end_drawing() { drawing_.reset(); }
 
 bool ImageService::drawing() const { return drawing_ != nullptr; }
 
+const EncoderDescriptor* ImageService::encoder(uint32_t id) const {
+  for (const auto& e : encoders_) {
+    if (e.id == id) return &e;
+  }
+  return nullptr;
+}
+
 int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_id,
                              int32_t quality_level) {
   const Image* img = image(slot);
@@ -311,21 +318,31 @@ int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_i
     case 1: case 2: case 4: case 8: case 24: case 32: break;
     default: return 0;
   }
-  const EncoderDescriptor* encoder = nullptr;
-  for (const auto& e : encoders_) {
-    if (e.id == encoder_id) {
-      encoder = &e;
-      break;
-    }
-  }
-  if (encoder == nullptr) return 0;
-  const Encode24 encode = img->depth == 24 ? encoder->encode24
-                          : img->depth == 32 ? encoder->encode32
+  const EncoderDescriptor* chosen = encoder(encoder_id);
+  if (chosen == nullptr) return 0;
+  const Encode24 encode = img->depth == 24 ? chosen->encode24
+                          : img->depth == 32 ? chosen->encode32
                                              : nullptr;
   if (encode == nullptr) return 0;
   return encode(file_name, img->pixels.get(), img->width, img->height,
                 static_cast<int32_t>(img->pitch()), kBottomUp, quality_level,
                 requested_depth);
+}
+
+int ImageService::save_image_with_app1(int slot, const Text& file_name, uint32_t encoder_id,
+                                       int32_t quality_level, std::span<const uint8_t> app1) {
+  const Image* img = image(slot);
+  const EncoderDescriptor* chosen = encoder(encoder_id);
+  if (file_name.empty() || img == nullptr || !img->pixels || img->depth != 24 ||
+      img->source_depth != 24 || chosen == nullptr || chosen->encode24_with_app1 == nullptr) {
+    return 0;
+  }
+  const bool well_formed = app1.size() >= 2 && app1.size() <= 65535 &&
+                           (size_t{app1[0]} << 8 | app1[1]) == app1.size();
+  if (!well_formed) return 0;
+  return chosen->encode24_with_app1(file_name, img->pixels.get(), img->width, img->height,
+                                    static_cast<int32_t>(img->pitch()), kBottomUp,
+                                    quality_level, app1);
 }
 
 PixelView ImageService::view(int slot) const {

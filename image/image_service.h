@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "io/text.h"
@@ -53,10 +54,18 @@ using Encode24 = int32_t (*)(const Text& file_name, const uint8_t* pixels, int32
                              int32_t height, int32_t pitch, int32_t flags, int32_t quality_level,
                              int32_t requested_depth);
 
+// As Encode24, with `app1` (an APP1 segment: its 2-byte length field, equal
+// to its size, and its payload) right after the start of the image, where
+// the encoder would otherwise put its own header segment.
+using Encode24WithApp1 = int32_t (*)(const Text& file_name, const uint8_t* pixels,
+                                     int32_t width, int32_t height, int32_t pitch, int32_t flags,
+                                     int32_t quality_level, std::span<const uint8_t> app1);
+
 struct EncoderDescriptor {
   uint32_t id;
   Encode24 encode24;
   Encode24 encode32;  // none for the JPEG encoder
+  Encode24WithApp1 encode24_with_app1 = nullptr;
 };
 
 // Direct view of a 24-bit pixel buffer (B, G, R; bottom row first; rows
@@ -114,12 +123,18 @@ class ImageService {
   // source depth or an unregistered encoder id.
   int save_image(int slot, const Text& file_name, uint32_t encoder_id,
                  int32_t quality_level = kDefaultQualityLevel);
+  // The same with an APP1 segment (length field and payload, at most 65535
+  // bytes) in place of the encoder's header segment, for a 24-bit image;
+  // 0 also when the encoder cannot write one or the segment is malformed.
+  int save_image_with_app1(int slot, const Text& file_name, uint32_t encoder_id,
+                           int32_t quality_level, std::span<const uint8_t> app1);
 
   // The slot's pixels; all zero/null for an empty slot.
   PixelView view(int slot) const;
 
  private:
   struct Image;
+  const EncoderDescriptor* encoder(uint32_t id) const;
   // The open drawing context: the image it refers to and that image's
   // buffer geometry, so that pixel access is one address computation.
   struct Drawing {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 
 #include <jpeglib.h>
@@ -102,7 +103,8 @@ void write_rows(EncoderState* state, const Picture& picture) {
 
 // 1 when the whole picture went through libjpeg to `file`, 0 on any libjpeg
 // error; the compression object is destroyed either way.
-int compress(EncoderState* state, FILE* file, const Picture& picture, int quality) {
+int compress(EncoderState* state, FILE* file, const Picture& picture, int quality,
+             std::span<const uint8_t> app1) {
   j_compress_ptr cinfo = &state->compressor;
   cinfo->err = jpeg::attach_error_manager(state->error, jpeg::Messages::kFirstWarning);
   if (setjmp(state->error.resume) != 0) {
@@ -116,7 +118,13 @@ int compress(EncoderState* state, FILE* file, const Picture& picture, int qualit
   state->created = true;
   jpeg_stdio_dest(cinfo, file);
   set_parameters(cinfo, picture, quality);
+  // The given segment takes the place of the JFIF header.
+  if (!app1.empty()) cinfo->write_JFIF_header = FALSE;
   jpeg_start_compress(cinfo, TRUE);
+  if (!app1.empty()) {
+    jpeg_write_marker(cinfo, JPEG_APP0 + 1, app1.data() + 2,
+                      static_cast<unsigned int>(app1.size() - 2));
+  }
   write_rows(state, picture);
   jpeg_finish_compress(cinfo);
   jpeg_destroy_compress(cinfo);
@@ -130,10 +138,13 @@ int quality_of_level(int32_t quality_level) {
   return 10 * std::clamp(quality_level, 0, 10);
 }
 
-int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, int32_t height,
-                 int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
+// The picture as a JPEG file at `file_name`, with `app1` (length field and
+// payload) after the start of the image instead of the JFIF header when it
+// is not empty.
+int32_t encode_file(const Text& file_name, const Picture& picture, int32_t quality_level,
+                    std::span<const uint8_t> app1) {
   const std::string path = to_utf8(file_name);
-  if (path.empty() || pixels == nullptr) return 0;
+  if (path.empty() || picture.pixels == nullptr) return 0;
   // Never through a link or into a special file standing at the name, and
   // seen under the name only once complete.
   PendingFile output = PendingFile::start(path, O_WRONLY);
@@ -146,10 +157,8 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
     if (stream_fd >= 0) ::close(stream_fd);
     return 0;
   }
-
-  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
   EncoderState state{};
-  int ok = compress(&state, file, picture, quality_of_level(quality_level));
+  int ok = compress(&state, file, picture, quality_of_level(quality_level), app1);
   // libjpeg flushes and checks the stream at the end; a write error it did
   // not see, or one that only shows when closing, is a failure all the same.
   if (std::ferror(file) != 0) ok = 0;
@@ -158,7 +167,21 @@ int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, in
   return ok;
 }
 
-const EncoderDescriptor kJpegEncoder{kJpegEncoderId, encode24, nullptr};
+int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, int32_t height,
+                 int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
+  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
+  return encode_file(file_name, picture, quality_level, {});
+}
+
+int32_t encode24_with_app1(const Text& file_name, const uint8_t* pixels, int32_t width,
+                           int32_t height, int32_t pitch, int32_t flags, int32_t quality_level,
+                           std::span<const uint8_t> app1) {
+  if (app1.size() < 2 || app1.size() > 65535) return 0;
+  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
+  return encode_file(file_name, picture, quality_level, app1);
+}
+
+const EncoderDescriptor kJpegEncoder{kJpegEncoderId, encode24, nullptr, encode24_with_app1};
 
 }  // namespace
 

@@ -1,0 +1,171 @@
+#include "app/tv_frame.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "app/resample.h"
+
+// With GCC on x86-64 the sums of light are compiled for AVX2 beside the
+// baseline; the program picks at its start what the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MPO_LIGHT_PASS __attribute__((target_clones("avx2", "default")))
+#else
+#define MPO_LIGHT_PASS
+#endif
+
+namespace mpo {
+
+namespace {
+
+// sRGB samples as linear light in 0..1, and back: srgb[l] is the sample
+// whose light is nearest to l / 65535.
+struct LightTables {
+  float linear[256];
+  uint8_t srgb[65536];
+  LightTables() {
+    double level[256];
+    for (int v = 0; v < 256; ++v) {
+      const double c = v / 255.0;
+      level[v] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+      linear[v] = static_cast<float>(level[v]);
+    }
+    int v = 0;
+    for (int l = 0; l < 65536; ++l) {
+      while (v < 255 && l / 65535.0 >= (level[v] + level[v + 1]) / 2) ++v;
+      srgb[l] = static_cast<uint8_t>(v);
+    }
+  }
+};
+
+const LightTables& light_tables() {
+  static const LightTables tables;
+  return tables;
+}
+
+// acc[k] += the light of sample k of `row`.
+MPO_LIGHT_PASS void add_light(const uint8_t* __restrict row, int64_t n, float* __restrict acc) {
+  const float* __restrict linear = light_tables().linear;
+  for (int64_t k = 0; k < n; ++k) acc[k] += linear[row[k]];
+}
+
+// out (3 samples) = the mean of the `cols` pixels of `sums` from its start.
+inline void block_mean(const float* sums, int64_t cols, float scale, float* out) {
+  float b = 0, g = 0, r = 0;
+  for (const float* end = sums + 3 * cols; sums < end; sums += 3) b += sums[0], g += sums[1], r += sums[2];
+  out[0] = b * scale, out[1] = g * scale, out[2] = r * scale;
+}
+
+// small (X, Y) = the average light of the kx x ky block of `source` at
+// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture).
+// The block's rows are summed sample by sample first, then the sums kx
+// pixels at a time.
+void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
+                int64_t ky, const RasterF& small) {
+  std::vector<float> acc(static_cast<size_t>(3 * W));
+  // Every block but the last in the row is kx pixels wide.
+  const int64_t last = small.width - 1, last_cols = W - kx * last;
+  for (int64_t Y = 0; Y < small.height; ++Y) {
+    std::fill(acc.begin(), acc.end(), 0.0f);
+    const int64_t rows = std::min(ky, H - ky * Y);
+    for (int64_t y = ky * Y; y < ky * Y + rows; ++y) add_light(source.row(y) + 3 * dx, 3 * W, acc.data());
+    float* out = small.samples + Y * small.stride;
+    const float whole = 1.0f / float(rows * kx), cut = 1.0f / float(rows * last_cols);
+    for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, out + 3 * X);
+    block_mean(acc.data() + 3 * kx * last, last_cols, cut, out + 3 * last);
+  }
+}
+
+// `to` (bottom row first) = the nearest sRGB samples of `linear`.
+void to_srgb(const RasterF& linear, const Raster24& to) {
+  const LightTables& lt = light_tables();
+  for (int64_t y = 0; y < linear.height; ++y) {
+    const float* from = linear.samples + y * linear.stride;
+    uint8_t* row = to.pixels - y * to.stride;
+    for (int64_t k = 0; k < 3 * linear.width; ++k) {
+      const float l = std::clamp(from[k], 0.0f, 1.0f);
+      row[k] = lt.srgb[static_cast<int>(l * 65535.0f + 0.5f)];
+    }
+  }
+}
+
+// Black outside the two w x h regions at (x0, y0) and (960 + x0, y0).
+void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
+  const int64_t half = kTvFrameWidth / 2;
+  for (int64_t y = 0; y < kTvFrameHeight; ++y) {
+    uint8_t* row = canvas.row(y);
+    if (y < t.y0 || y >= t.y0 + t.h) {
+      std::memset(row, 0, 3 * kTvFrameWidth);
+      continue;
+    }
+    for (int64_t s = 0; s < 2; ++s) {
+      uint8_t* start = row + 3 * s * half;
+      std::memset(start, 0, 3 * t.x0);
+      std::memset(start + 3 * (t.x0 + t.w), 0, 3 * (half - t.x0 - t.w));
+    }
+  }
+}
+
+// The side of the blocks that bring n samples down to the fewest not below
+// m (between m and 2m); 1 when n < 2m.
+int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
+
+// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
+// region of the TV frame at column x.
+bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
+                const PixelView& canvas, int64_t x) {
+  const Raster24 to{canvas.row(t.y0) + 3 * x, t.w, t.h, canvas.pitch};
+  const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
+  if (kx == 1 && ky == 1) {
+    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch},
+                    {canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch});
+  }
+  const int64_t w = (W + kx - 1) / kx, h = (H + ky - 1) / ky;
+  std::unique_ptr<float[]> samples;
+  try {
+    samples = std::make_unique_for_overwrite<float[]>(static_cast<size_t>(3 * (w * h + t.w * t.h)));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const RasterF small{samples.get(), w, h, 3 * w};
+  const RasterF scaled{samples.get() + 3 * w * h, t.w, t.h, 3 * t.w};
+  box_reduce(source, dx, W, H, kx, ky, small);
+  if (!resample(small, scaled)) return false;
+  to_srgb(scaled, to);
+  return true;
+}
+
+}  // namespace
+
+TvLayout tv_layout(int64_t W, int64_t H) {
+  TvLayout t;
+  if (W < 1 || H < 1) return t;
+  // s = 1920 / W when 1920 / W <= 1080 / H, else 1080 / H; the quotients
+  // rounded half up in integers.
+  if (kTvFrameWidth * H <= kTvFrameHeight * W) {
+    t.w = kTvFrameWidth / 2;
+    t.h = (2 * kTvFrameWidth * H + W) / (2 * W);
+  } else {
+    t.w = (kTvFrameHeight * W + H) / (2 * H);
+    t.h = kTvFrameHeight;
+  }
+  t.w = std::max<int64_t>(t.w, 1);
+  t.h = std::max<int64_t>(t.h, 1);
+  t.x0 = (kTvFrameWidth / 2 - t.w) / 2;
+  t.y0 = (kTvFrameHeight - t.h) / 2;
+  return t;
+}
+
+bool scale_to_tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas) {
+  const TvLayout t = tv_layout(W, H);
+  clear_tv_borders(canvas, t);
+  for (int s = 0; s < 2; ++s) {
+    if (!scale_half(source, s * W, W, H, t, canvas, s * (kTvFrameWidth / 2) + t.x0)) return false;
+  }
+  return true;
+}
+
+}  // namespace mpo
