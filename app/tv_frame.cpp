@@ -9,29 +9,28 @@
 
 #include "app/resample.h"
 
-// With GCC on x86-64 the sums of light are compiled for AVX2 beside the
-// baseline; the program picks at its start what the processor runs.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MPO_LIGHT_PASS __attribute__((target_clones("avx2", "default")))
+// On x86-64 the sums of light also come as AVX2 code with FMA, taken where
+// the processor has both.
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define MPO_LIGHT_AVX2 1
 #else
-#define MPO_LIGHT_PASS
+#define MPO_LIGHT_AVX2 0
 #endif
 
 namespace mpo {
 
 namespace {
 
-// sRGB samples as linear light in 0..1, and back: srgb[l] is the sample
-// whose light is nearest to l / 65535.
+// Linear light back to sRGB: srgb[l] is the sample whose light is nearest
+// to l / 65535.
 struct LightTables {
-  float linear[256];
   uint8_t srgb[65536];
   LightTables() {
     double level[256];
     for (int v = 0; v < 256; ++v) {
       const double c = v / 255.0;
       level[v] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-      linear[v] = static_cast<float>(level[v]);
     }
     int v = 0;
     for (int l = 0; l < 65536; ++l) {
@@ -46,10 +45,61 @@ const LightTables& light_tables() {
   return tables;
 }
 
-// acc[k] += the light of sample k of `row`.
-MPO_LIGHT_PASS void add_light(const uint8_t* __restrict row, int64_t n, float* __restrict acc) {
-  const float* __restrict linear = light_tables().linear;
-  for (int64_t k = 0; k < n; ++k) acc[k] += linear[row[k]];
+// The light of an sRGB sample v (0..255) as a float in 0..1: on the curve's
+// straight foot (v <= 10) exactly v / (255 * 12.92); above it a polynomial of
+// degree 5 in v, fitted by least squares weighted by the sRGB step sizes,
+// within 0.04 of a sample step everywhere. Arithmetic only, no table, so
+// that vector code runs eight samples at a time.
+constexpr float kFoot = float(1 / (255 * 12.92));
+constexpr double kStep = 1 / 255.0;
+constexpr float kCurve[6] = {float(0.0009582750590960569),
+                             float(0.03170859516610751 * kStep),
+                             float(0.5268547008463127 * kStep * kStep),
+                             float(0.6465060672807604 * kStep * kStep * kStep),
+                             float(-0.2838179757166077 * kStep * kStep * kStep * kStep),
+                             float(0.07793383151651449 * kStep * kStep * kStep * kStep * kStep)};
+
+inline float light_of(float v) {
+  float curve = kCurve[5];
+  for (int p = 4; p >= 0; --p) curve = kCurve[p] + v * curve;
+  return v <= 10.0f ? v * kFoot : curve;
+}
+
+void add_light_plain(const uint8_t* row, int64_t n, float* acc) {
+  for (int64_t k = 0; k < n; ++k) acc[k] += light_of(float(row[k]));
+}
+
+#if MPO_LIGHT_AVX2
+__attribute__((target("avx2,fma"))) void add_light_avx2(const uint8_t* row, int64_t n,
+                                                         float* acc) {
+  const __m256 foot = _mm256_set1_ps(kFoot), ten = _mm256_set1_ps(10.0f);
+  int64_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + k));
+    const __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+    __m256 curve = _mm256_set1_ps(kCurve[5]);
+    for (int p = 4; p >= 0; --p) curve = _mm256_fmadd_ps(curve, v, _mm256_set1_ps(kCurve[p]));
+    const __m256 light = _mm256_blendv_ps(curve, _mm256_mul_ps(v, foot),
+                                          _mm256_cmp_ps(v, ten, _CMP_LE_OQ));
+    _mm256_storeu_ps(acc + k, _mm256_add_ps(_mm256_loadu_ps(acc + k), light));
+  }
+  add_light_plain(row + k, n - k, acc + k);
+}
+#endif
+
+using AddLight = void (*)(const uint8_t*, int64_t, float*);
+
+AddLight choose_add_light() {
+#if MPO_LIGHT_AVX2
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return add_light_avx2;
+#endif
+  return add_light_plain;
+}
+
+// acc[k] += the light of sample k of `row`, k < n.
+void add_light(const uint8_t* row, int64_t n, float* acc) {
+  static const AddLight add = choose_add_light();
+  add(row, n, acc);
 }
 
 // out (3 samples) = the mean of the `cols` pixels of `sums` from its start.
@@ -86,7 +136,7 @@ void to_srgb(const RasterF& linear, const Raster24& to) {
     const float* from = linear.samples + y * linear.stride;
     uint8_t* row = to.pixels - y * to.stride;
     for (int64_t k = 0; k < 3 * linear.width; ++k) {
-      const float l = std::clamp(from[k], 0.0f, 1.0f);
+      const float l = std::min(std::max(from[k], 0.0f), 1.0f);
       row[k] = lt.srgb[static_cast<int>(l * 65535.0f + 0.5f)];
     }
   }
