@@ -102,19 +102,28 @@ void add_light(const uint8_t* row, int64_t n, float* acc) {
   add(row, n, acc);
 }
 
-// out (3 samples) = the mean of the `cols` pixels of `sums` from its start.
-inline void block_mean(const float* sums, int64_t cols, float scale, float* out) {
+// Light in 0..1 as a 16-bit sample, nearest.
+inline uint16_t to_sample(float light) {
+  return static_cast<uint16_t>(std::clamp(static_cast<int>(light * 65535.0f + 0.5f), 0, 65535));
+}
+
+// The mean of the `cols` pixels of `sums` from its start, sample by sample,
+// into (X, Y) of `small`'s planes.
+inline void block_mean(const float* sums, int64_t cols, float scale, const LightPlanes& small,
+                       int64_t at) {
   float b = 0, g = 0, r = 0;
   for (const float* end = sums + 3 * cols; sums < end; sums += 3) b += sums[0], g += sums[1], r += sums[2];
-  out[0] = b * scale, out[1] = g * scale, out[2] = r * scale;
+  small.plane[0][at] = to_sample(b * scale);
+  small.plane[1][at] = to_sample(g * scale);
+  small.plane[2][at] = to_sample(r * scale);
 }
 
 // small (X, Y) = the average light of the kx x ky block of `source` at
-// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture).
-// The block's rows are summed sample by sample first, then the sums kx
-// pixels at a time.
+// (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture),
+// planes B, G, R. The block's rows are summed sample by sample first, then
+// the sums kx pixels at a time.
 void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
-                int64_t ky, const RasterF& small) {
+                int64_t ky, const LightPlanes& small) {
   std::vector<float> acc(static_cast<size_t>(3 * W));
   // Every block but the last in the row is kx pixels wide.
   const int64_t last = small.width - 1, last_cols = W - kx * last;
@@ -122,22 +131,21 @@ void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64
     std::fill(acc.begin(), acc.end(), 0.0f);
     const int64_t rows = std::min(ky, H - ky * Y);
     for (int64_t y = ky * Y; y < ky * Y + rows; ++y) add_light(source.row(y) + 3 * dx, 3 * W, acc.data());
-    float* out = small.samples + Y * small.stride;
     const float whole = 1.0f / float(rows * kx), cut = 1.0f / float(rows * last_cols);
-    for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, out + 3 * X);
-    block_mean(acc.data() + 3 * kx * last, last_cols, cut, out + 3 * last);
+    const int64_t at = Y * small.stride;
+    for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, small, at + X);
+    block_mean(acc.data() + 3 * kx * last, last_cols, cut, small, at + last);
   }
 }
 
-// `to` (bottom row first) = the nearest sRGB samples of `linear`.
-void to_srgb(const RasterF& linear, const Raster24& to) {
+// w x h pixels from `to` on (rows downwards in the picture, `pitch` bytes
+// apart) = the nearest sRGB samples of `light`.
+void to_srgb(const LightPlanes& light, uint8_t* to, int64_t pitch) {
   const LightTables& lt = light_tables();
-  for (int64_t y = 0; y < linear.height; ++y) {
-    const float* from = linear.samples + y * linear.stride;
-    uint8_t* row = to.pixels - y * to.stride;
-    for (int64_t k = 0; k < 3 * linear.width; ++k) {
-      const float l = std::min(std::max(from[k], 0.0f), 1.0f);
-      row[k] = lt.srgb[static_cast<int>(l * 65535.0f + 0.5f)];
+  for (int64_t y = 0; y < light.height; ++y, to -= pitch) {
+    const int64_t at = y * light.stride;
+    for (int64_t x = 0; x < light.width; ++x) {
+      for (int p = 0; p < 3; ++p) to[3 * x + p] = lt.srgb[light.plane[p][at + x]];
     }
   }
 }
@@ -163,28 +171,38 @@ void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
 // m (between m and 2m); 1 when n < 2m.
 int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
 
+// Three planes of w x h samples each.
+class Planes {
+ public:
+  bool allocate(int64_t w, int64_t h) {
+    try {
+      samples_ = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * w * h));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    view_.width = w, view_.height = h, view_.stride = w;
+    for (int p = 0; p < 3; ++p) view_.plane[p] = samples_.get() + p * w * h;
+    return true;
+  }
+  const LightPlanes& view() const { return view_; }
+
+ private:
+  std::unique_ptr<uint16_t[]> samples_;
+  LightPlanes view_;
+};
+
 // Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
-// region of the TV frame at column x.
+// region of the TV frame at column x: block averages (blocks of one pixel
+// when the half is not twice the region's size), the filter, back to sRGB.
 bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
                 const PixelView& canvas, int64_t x) {
-  const Raster24 to{canvas.row(t.y0) + 3 * x, t.w, t.h, canvas.pitch};
   const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
-  if (kx == 1 && ky == 1) {
-    return resample({source.row(H - 1) + 3 * dx, W, H, source.pitch},
-                    {canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch});
-  }
-  const int64_t w = (W + kx - 1) / kx, h = (H + ky - 1) / ky;
-  std::unique_ptr<float[]> samples;
-  try {
-    samples = std::make_unique_for_overwrite<float[]>(static_cast<size_t>(3 * (w * h + t.w * t.h)));
-  } catch (const std::bad_alloc&) {
+  Planes small, scaled;
+  if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(t.w, t.h))
     return false;
-  }
-  const RasterF small{samples.get(), w, h, 3 * w};
-  const RasterF scaled{samples.get() + 3 * w * h, t.w, t.h, 3 * t.w};
-  box_reduce(source, dx, W, H, kx, ky, small);
-  if (!resample(small, scaled)) return false;
-  to_srgb(scaled, to);
+  box_reduce(source, dx, W, H, kx, ky, small.view());
+  if (!resample(small.view(), scaled.view())) return false;
+  to_srgb(scaled.view(), canvas.row(t.y0) + 3 * x, canvas.pitch);
   return true;
 }
 
