@@ -1,9 +1,11 @@
 // Side-by-side join in the coefficient domain.
 //
-// Both halves are read with jpeg_read_coefficients into libjpeg's block
-// arrays; the output gets block arrays of the combined width, each block row
-// holding the left half's blocks and then the right half's, and
-// jpeg_write_coefficients entropy-codes them again.
+// Both halves are read with jpeg_read_coefficients straight into one
+// shared set of block arrays (JoinedBlocks): each block row holds the left
+// half's blocks and then the right half's. jpeg_write_coefficients
+// entropy-codes them again with Huffman tables that a statistics pass of
+// our own has optimised beforehand; the tables and so the bytes are the
+// ones libjpeg's optimize_coding would give, at a fraction of its cost.
 //
 // libjpeg reports errors by calling error_exit, which jumps back into
 // run_join with longjmp. Every libjpeg object lives in one plain record
@@ -11,6 +13,8 @@
 // frames between setjmp and any libjpeg call hold only plain data.
 #include "image/jpeg_lossless.h"
 
+#include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +26,10 @@
 #include <jerror.h>
 
 #include "image/jpeg_error.h"
+#include "image/jpeg_huffman_tables.h"
+#include "image/jpeg_joined_blocks.h"
 #include "image/jpeg_markers.h"
+#include "image/jpeg_vector_dest.h"
 
 namespace mpo {
 
@@ -50,30 +57,33 @@ struct JoinCodecs {
   bool left_created;
   bool right_created;
   bool out_created;
-  jvirt_barray_ptr* left_blocks;  // owned by the decompressors' pools
-  jvirt_barray_ptr* right_blocks;
-  jvirt_barray_ptr out_blocks[MAX_COMPONENTS];  // owned by the compressor's pool
-  unsigned char* out_buffer;  // jpeg_mem_dest's, freed with std::free
-  unsigned long out_size;
+  jpeg::JoinedBlocks* blocks;            // the owner's, outliving the codecs
+  jpeg::VectorDestination* destination;  // the owner's
   LosslessRefusal on_error;  // what a libjpeg error means at the current step
   int mcu_width;
 };
 
-// Creates the record zeroed and destroys whatever was created in it.
+// Creates the record zeroed and destroys whatever was created in it, then
+// the blocks and the output the codecs used.
 class CodecOwner {
  public:
-  CodecOwner() : codecs_(std::make_unique<JoinCodecs>()) {}
+  CodecOwner() : codecs_(std::make_unique<JoinCodecs>()) {
+    codecs_->blocks = &blocks_;
+    codecs_->destination = &destination_;
+  }
   ~CodecOwner() {
     if (codecs_->out_created) jpeg_destroy_compress(&codecs_->out);
     if (codecs_->right_created) jpeg_destroy_decompress(&codecs_->right);
     if (codecs_->left_created) jpeg_destroy_decompress(&codecs_->left);
-    std::free(codecs_->out_buffer);
   }
   CodecOwner(const CodecOwner&) = delete;
   CodecOwner& operator=(const CodecOwner&) = delete;
   JoinCodecs* get() const { return codecs_.get(); }
+  std::vector<uint8_t> take_stream() { return destination_.take(); }
 
  private:
+  jpeg::JoinedBlocks blocks_;
+  jpeg::VectorDestination destination_;
   std::unique_ptr<JoinCodecs> codecs_;
 };
 
@@ -151,55 +161,78 @@ LosslessRefusal compare_quantisation(const jpeg_decompress_struct& left,
   return LosslessRefusal::none;
 }
 
-// The compressor with the left half's parameters, the combined width and
-// realised block arrays for it.
-void start_output(JoinCodecs* codecs, bool with_exif) {
+// The compressor with the left half's parameters and the combined width,
+// writing into the owner's vector; the result is its block array list.
+jvirt_barray_ptr* start_output(JoinCodecs* codecs, size_t expected_size, bool with_exif) {
   j_compress_ptr out = &codecs->out;
-  const jpeg_decompress_struct& left = codecs->left;
-  const jpeg_decompress_struct& right = codecs->right;
   out->err = &codecs->error.manager;
   jpeg_create_compress(out);
   codecs->out_created = true;
-  jpeg_mem_dest(out, &codecs->out_buffer, &codecs->out_size);
+  codecs->destination->attach(out, expected_size);
   jpeg_copy_critical_parameters(&codecs->left, out);
-  out->image_width = left.image_width + right.image_width;
-  out->optimize_coding = TRUE;
+  out->image_width = codecs->left.image_width + codecs->right.image_width;
   if (with_exif) out->write_JFIF_header = FALSE;
+  return codecs->blocks->attach_output(out);
+}
 
+JDIMENSION divide_round_up(JDIMENSION value, int divisor) {
+  return round_up(value, divisor) / static_cast<JDIMENSION>(divisor);
+}
+
+// The component as the compressor's one scan visits it: interleaved with
+// the others in MCUs of h x v blocks, or alone block by block.
+jpeg::ScanComponent scan_component(const jpeg_compress_struct& out, int ci,
+                                   const jpeg::JoinedBlocks::Component& blocks, int max_h, int max_v) {
+  const jpeg_component_info& c = out.comp_info[ci];
+  jpeg::ScanComponent scan{blocks.first, blocks.stride, blocks.columns, blocks.real_rows, 1, 1,
+                           blocks.columns, blocks.real_rows};
+  if (out.num_components > 1) {
+    scan.mcu_width = c.h_samp_factor;
+    scan.mcu_height = c.v_samp_factor;
+    scan.mcus_across = divide_round_up(out.image_width, max_h * DCTSIZE);
+    scan.mcu_rows = divide_round_up(out.image_height, max_v * DCTSIZE);
+  }
+  return scan;
+}
+
+// Installs the optimal Huffman tables for the joined blocks, the ones
+// libjpeg's statistics pass would make. False when a coefficient cannot be
+// coded. A layout the compressor may refuse is left to libjpeg's own pass.
+bool install_optimal_tables(j_compress_ptr out, const jpeg::JoinedBlocks& blocks) {
+  int max_h = 1, max_v = 1, mcu_blocks = 0;
+  bool fits = out->num_components <= MAX_COMPS_IN_SCAN && out->num_components == blocks.components();
+  for (int ci = 0; ci < out->num_components; ++ci) {
+    const jpeg_component_info& c = out->comp_info[ci];
+    max_h = std::max(max_h, c.h_samp_factor);
+    max_v = std::max(max_v, c.v_samp_factor);
+    mcu_blocks += c.h_samp_factor * c.v_samp_factor;
+    fits = fits && c.dc_tbl_no >= 0 && c.dc_tbl_no < NUM_HUFF_TBLS && c.ac_tbl_no >= 0 &&
+           c.ac_tbl_no < NUM_HUFF_TBLS;
+  }
+  if (!fits || (out->num_components > 1 && mcu_blocks > C_MAX_BLOCKS_IN_MCU)) {
+    out->optimize_coding = TRUE;
+    return true;
+  }
+  std::array<jpeg::SymbolCounts, NUM_HUFF_TBLS> dc{}, ac{};
+  std::array<bool, NUM_HUFF_TBLS> dc_used{}, ac_used{};
+  for (int ci = 0; ci < out->num_components; ++ci) {
+    const jpeg_component_info& c = out->comp_info[ci];
+    const jpeg::ScanComponent scan = scan_component(*out, ci, blocks.component(ci), max_h, max_v);
+    if (!jpeg::count_symbols(scan, dc[c.dc_tbl_no], ac[c.ac_tbl_no])) return false;
+    dc_used[c.dc_tbl_no] = ac_used[c.ac_tbl_no] = true;
+  }
   auto common = reinterpret_cast<j_common_ptr>(out);
-  for (int ci = 0; ci < left.num_components; ++ci) {
-    const jpeg_component_info& c = left.comp_info[ci];
-    const JDIMENSION columns = c.width_in_blocks + right.comp_info[ci].width_in_blocks;
-    codecs->out_blocks[ci] = (*out->mem->request_virt_barray)(
-        common, JPOOL_IMAGE, FALSE, round_up(columns, c.h_samp_factor), padded_rows(c),
-        static_cast<JDIMENSION>(c.v_samp_factor));
+  for (int t = 0; t < NUM_HUFF_TBLS; ++t) {
+    JHUFF_TBL*& dc_table = out->dc_huff_tbl_ptrs[t];
+    JHUFF_TBL*& ac_table = out->ac_huff_tbl_ptrs[t];
+    if (dc_used[t] && dc_table == nullptr) dc_table = jpeg_alloc_huff_table(common);
+    if (ac_used[t] && ac_table == nullptr) ac_table = jpeg_alloc_huff_table(common);
+    if ((dc_used[t] && !jpeg::make_optimal_table(dc[t], *dc_table)) ||
+        (ac_used[t] && !jpeg::make_optimal_table(ac[t], *ac_table)))
+      return false;
   }
-  (*out->mem->realize_virt_arrays)(common);
-}
-
-JBLOCKROW block_row(j_decompress_ptr owner, jvirt_barray_ptr array, JDIMENSION row) {
-  return (*owner->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(owner), array, row, 1,
-                                           FALSE)[0];
-}
-
-// Each output block row: the left half's blocks, then the right half's.
-// Rows down to the end of the last MCU row are copied, so the compressor
-// reads only rows that were written.
-void copy_blocks(JoinCodecs* codecs) {
-  auto out = reinterpret_cast<j_common_ptr>(&codecs->out);
-  for (int ci = 0; ci < codecs->left.num_components; ++ci) {
-    const JDIMENSION left_columns = codecs->left.comp_info[ci].width_in_blocks;
-    const JDIMENSION right_columns = codecs->right.comp_info[ci].width_in_blocks;
-    const JDIMENSION rows = padded_rows(codecs->left.comp_info[ci]);
-    for (JDIMENSION row = 0; row < rows; ++row) {
-      JBLOCKROW target =
-          (*out->mem->access_virt_barray)(out, codecs->out_blocks[ci], row, 1, TRUE)[0];
-      std::memcpy(target, block_row(&codecs->left, codecs->left_blocks[ci], row),
-                  left_columns * sizeof(JBLOCK));
-      std::memcpy(target + left_columns, block_row(&codecs->right, codecs->right_blocks[ci], row),
-                  right_columns * sizeof(JBLOCK));
-    }
-  }
+  out->optimize_coding = FALSE;
+  return true;
 }
 
 // An APP1 segment whose length field counts exactly its bytes.
@@ -227,24 +260,25 @@ LosslessRefusal run_join(JoinCodecs* codecs, Bytes left, Bytes right, Bytes exif
   const LosslessRefusal frames = compare_frames(codecs->left, codecs->right);
   if (frames != LosslessRefusal::none) return frames;
 
+  if (!codecs->blocks->allocate(codecs->left, codecs->right)) return LosslessRefusal::no_memory;
+  codecs->blocks->attach_left(&codecs->left);
+  codecs->blocks->attach_right(&codecs->right);
+
   codecs->on_error = LosslessRefusal::unreadable_left;
-  codecs->left_blocks = jpeg_read_coefficients(&codecs->left);
-  if (codecs->left_blocks == nullptr) return codecs->on_error;
+  if (jpeg_read_coefficients(&codecs->left) == nullptr) return codecs->on_error;
   codecs->on_error = LosslessRefusal::unreadable_right;
-  codecs->right_blocks = jpeg_read_coefficients(&codecs->right);
-  if (codecs->right_blocks == nullptr) return codecs->on_error;
+  if (jpeg_read_coefficients(&codecs->right) == nullptr) return codecs->on_error;
   const LosslessRefusal tables = compare_quantisation(codecs->left, codecs->right);
   if (tables != LosslessRefusal::none) return tables;
 
   // Every output parameter comes from the left half: a parameter the
-  // compressor rejects is the left half's fault.
+  // compressor rejects, or a coefficient it cannot code, is the left
+  // half's fault.
   codecs->on_error = LosslessRefusal::unreadable_left;
   const bool with_exif = usable_exif(exif);
-  start_output(codecs, with_exif);
-  copy_blocks(codecs);
-  jpeg_abort_decompress(&codecs->left);  // frees the halves' blocks early
-  jpeg_abort_decompress(&codecs->right);
-  jpeg_write_coefficients(&codecs->out, codecs->out_blocks);
+  jvirt_barray_ptr* arrays = start_output(codecs, left.size() + right.size() + exif.size(), with_exif);
+  if (!install_optimal_tables(&codecs->out, *codecs->blocks)) return codecs->on_error;
+  jpeg_write_coefficients(&codecs->out, arrays);
   if (with_exif)
     jpeg_write_marker(&codecs->out, jpeg::kAPP1, exif.data() + 2, static_cast<unsigned>(exif.size() - 2));
   jpeg_finish_compress(&codecs->out);
@@ -283,12 +317,11 @@ std::string lossless_refusal_text(LosslessRefusal refusal, int mcu_width) {
 LosslessResult join_side_by_side(Bytes left, Bytes right, Bytes exif_segment) {
   LosslessResult result;
   try {
-    const CodecOwner owner;
+    CodecOwner owner;
     JoinCodecs* codecs = owner.get();
     result.refusal = run_join(codecs, left, right, exif_segment);
     result.mcu_width = codecs->mcu_width;
-    if (result.refusal == LosslessRefusal::none)
-      result.jpeg.assign(codecs->out_buffer, codecs->out_buffer + codecs->out_size);
+    if (result.refusal == LosslessRefusal::none) result.jpeg = owner.take_stream();
   } catch (const std::bad_alloc&) {
     result.refusal = LosslessRefusal::no_memory;
     result.jpeg.clear();

@@ -101,20 +101,48 @@ Picture decode(const Bytes& jpeg) {
   return picture;
 }
 
+// The stream's coefficients written again by libjpeg with its own
+// optimised Huffman tables.
+Bytes rewritten_by_libjpeg(const Bytes& jpeg) {
+  jpeg_decompress_struct in{};
+  jpeg_compress_struct out{};
+  jpeg_error_mgr err{};
+  in.err = out.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&in);
+  jpeg_mem_src(&in, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&in, TRUE);
+  jvirt_barray_ptr* blocks = jpeg_read_coefficients(&in);
+  jpeg_create_compress(&out);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&out, &buffer, &size);
+  jpeg_copy_critical_parameters(&in, &out);
+  out.optimize_coding = TRUE;
+  jpeg_write_coefficients(&out, blocks);
+  jpeg_finish_compress(&out);
+  Bytes rewritten(buffer, buffer + size);
+  jpeg_destroy_compress(&out);
+  jpeg_destroy_decompress(&in);
+  std::free(buffer);
+  return rewritten;
+}
+
+struct Pair {
+  Half left, right;
+};
+const Pair kPairs[] = {
+    {{32, 24}, {40, 24}},                                        // 4:2:0
+    {{48, 17, 2, 1}, {37, 17, 2, 1}},                            // 4:2:2, odd sizes
+    {{24, 16, 1, 1}, {21, 16, 1, 1}},                            // 4:4:4
+    {{64, 35, 2, 2, 80, true}, {33, 35, 2, 2, 80, true}},        // progressive
+    {{32, 19, 2, 2, 85, true}, {30, 19, 2, 2, 85, false}},       // mixed
+    {{16, 9, 1, 1, 90, false, 1}, {11, 9, 1, 1, 90, false, 1}},  // grey
+    {{64, 40, 2, 2, 20}, {45, 40, 2, 2, 20}},                    // long runs of zeros
+};
+
 // The joined stream decodes to exactly the two decoded halves side by side.
 TEST(LosslessJoin, DecodesToBothHalvesSideBySide) {
-  struct Case {
-    Half left, right;
-  };
-  const Case cases[] = {
-      {{32, 24}, {40, 24}},                                        // 4:2:0
-      {{48, 17, 2, 1}, {37, 17, 2, 1}},                            // 4:2:2, odd sizes
-      {{24, 16, 1, 1}, {21, 16, 1, 1}},                            // 4:4:4
-      {{64, 35, 2, 2, 80, true}, {33, 35, 2, 2, 80, true}},        // progressive
-      {{32, 19, 2, 2, 85, true}, {30, 19, 2, 2, 85, false}},       // mixed
-      {{16, 9, 1, 1, 90, false, 1}, {11, 9, 1, 1, 90, false, 1}},  // grey
-  };
-  for (const Case& c : cases) {
+  for (const Pair& c : kPairs) {
     const Bytes left = encode(c.left);
     Half right_half = c.right;
     right_half.seed = 99;
@@ -135,6 +163,19 @@ TEST(LosslessJoin, DecodesToBothHalvesSideBySide) {
         bad += out.samples[y * (ls + rs) + i] != want;
       }
     EXPECT_EQ(bad, 0u) << c.left.width << "+" << c.right.width << " x " << c.left.height;
+  }
+}
+
+// The Huffman tables are the optimal ones exactly as libjpeg makes them:
+// the stream is byte for byte libjpeg's own optimised one.
+TEST(LosslessJoin, IsLibjpegsOwnOptimisedStream) {
+  for (const Pair& pair : kPairs) {
+    Half right = pair.right;
+    right.seed = 99;
+    const LosslessResult joined = join_side_by_side(encode(pair.left), encode(right), {});
+    ASSERT_EQ(joined.refusal, LosslessRefusal::none);
+    EXPECT_TRUE(joined.jpeg == rewritten_by_libjpeg(joined.jpeg))
+        << pair.left.width << "+" << pair.right.width << " x " << pair.left.height;
   }
 }
 
