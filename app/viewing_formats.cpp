@@ -137,17 +137,24 @@ MPO_MIXING_PASS void mix_picture(const Halves& h, const PixelView& canvas) {
   }
 }
 
-void mix_rows(const PixelView& sbs, int64_t W, const PixelView& canvas) {
-  for (int64_t y = 0; y < sbs.height; ++y)
-    mix_anaglyph_row(sbs.row(y), sbs.row(y) + 3 * W, canvas.row(y), W);
+}  // namespace
+
+void anaglyph_row(const PixelView& sbs, int64_t y, uint8_t* out) {
+  const int64_t W = sbs.width / 2;
+  mix_anaglyph_row(sbs.row(y), sbs.row(y) + 3 * W, out, W);
 }
 
-}  // namespace
+void cross_row(const PixelView& sbs, int64_t y, uint8_t* out) {
+  const int64_t W = sbs.width / 2;
+  const uint8_t* from = sbs.row(y);
+  std::memcpy(out, from + 3 * W, static_cast<size_t>(3 * W));
+  std::memcpy(out + 3 * W, from, static_cast<size_t>(3 * W));
+}
 
 bool draw_anaglyph(const PixelView& sbs, const PixelView& canvas) {
   const int64_t W = half_width_of(sbs);
   if (W == 0 || !canvas_is(canvas, W, sbs.height)) return false;
-  mix_rows(sbs, W, canvas);
+  for (int64_t y = 0; y < sbs.height; ++y) anaglyph_row(sbs, y, canvas.row(y));
   return true;
 }
 
@@ -160,12 +167,7 @@ bool draw_anaglyph(const Halves& h, const PixelView& canvas) {
 bool draw_cross(const PixelView& sbs, const PixelView& canvas) {
   const int64_t W = half_width_of(sbs), H = sbs.height;
   if (W == 0 || !canvas_is(canvas, 2 * W, H)) return false;
-  for (int64_t y = 0; y < H; ++y) {
-    const uint8_t* from = sbs.row(y);
-    uint8_t* to = canvas.row(y);
-    std::memcpy(to, from + 3 * W, static_cast<size_t>(3 * W));
-    std::memcpy(to + 3 * W, from, static_cast<size_t>(3 * W));
-  }
+  for (int64_t y = 0; y < H; ++y) cross_row(sbs, y, canvas.row(y));
   return true;
 }
 

@@ -31,4 +31,10 @@ bool draw_anaglyph(const PixelView& side_by_side, const PixelView& canvas);
 bool draw_cross(const PixelView& side_by_side, const PixelView& canvas);
 bool draw_tv_frame(const PixelView& side_by_side, const PixelView& canvas);
 
+// Row y of the anaglyph (W pixels) and of the cross-eyed pair (2W pixels)
+// from row y of the side-by-side image (2W x H, W at least 1), into `out`:
+// what an encoder needs of them, with no picture of their own in memory.
+void anaglyph_row(const PixelView& side_by_side, int64_t y, uint8_t* out);
+void cross_row(const PixelView& side_by_side, int64_t y, uint8_t* out);
+
 }  // namespace mpo

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cerrno>
+#include <memory>
+#include <new>
+#include <span>
 
 #include "app/output_failure.h"
 #include "app/texts.h"
@@ -19,18 +22,61 @@ struct ViewingFormat {
   const char16_t* suffix;
   const char16_t* failure_text;
   bool (*draw)(const Halves&, const PixelView&);
-  // From the side-by-side image, where that is faster; or null.
+  // From the side-by-side image, where that is faster: the picture, or its
+  // rows straight to the encoder (row_width halves wide); null where not.
   bool (*draw_from_sbs)(const PixelView&, const PixelView&);
+  void (*row_from_sbs)(const PixelView&, int64_t, uint8_t*);
+  int row_width;
 };
 
 constexpr std::array<ViewingFormat, 3> kFormats = {{
     {&ExtraOutputs::anaglyph, kAnaglyphSlot, texts::kAnaglyphSuffix, texts::kAnaglyphFailed,
-     draw_anaglyph, draw_anaglyph},
+     draw_anaglyph, nullptr, anaglyph_row, 1},
     {&ExtraOutputs::cross, kCrossSlot, texts::kCrossSuffix, texts::kCrossFailed, draw_cross,
-     draw_cross},
+     nullptr, cross_row, 2},
     {&ExtraOutputs::tv, kTvSlot, texts::kTvSuffix, texts::kTvFailed, draw_tv_frame,
-     draw_tv_frame},
+     draw_tv_frame, nullptr, 0},
 }};
+
+// A format's rows made one at a time from the side-by-side image's.
+struct SbsRows {
+  const PixelView& sbs;
+  void (*make)(const PixelView&, int64_t, uint8_t*);
+  uint8_t* buffer;
+
+  static const uint8_t* row(void* context, int32_t y) {
+    auto* self = static_cast<SbsRows*>(context);
+    self->make(self->sbs, y, self->buffer);
+    return self->buffer;
+  }
+};
+
+std::span<const uint8_t> bytes_of(const MemoryBlock& block) {
+  if (!block) return {};
+  return {block.data(), static_cast<size_t>(block.size())};
+}
+
+// Encodes a format straight from the side-by-side image's rows.
+bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& name,
+                    const Sources& from, const ExtraOutputs& extra, int& reason) {
+  const PixelView& sbs = from.side_by_side;
+  const int64_t width = f.row_width * (sbs.width / 2);
+  std::unique_ptr<uint8_t[]> buffer;
+  try {
+    buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(3 * width));
+  } catch (const std::bad_alloc&) {
+    reason = ENOMEM;
+    return false;
+  }
+  SbsRows rows{sbs, f.row_from_sbs, buffer.get()};
+  errno = 0;
+  if (images.save_rows(RowSource{SbsRows::row, &rows}, width, sbs.height, name, kJpegEncoderId,
+                       quality_level(extra), bytes_of(from.exif_segment)) != 0) {
+    return true;
+  }
+  reason = errno != 0 ? errno : kReasonUnknown;
+  return false;
+}
 
 // The slot's image as a w x h canvas. The previous entry's is kept when it
 // has this size: every format writes each of its pixels.
@@ -57,6 +103,8 @@ PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves&
 bool write_format(ImageService& images, const ViewingFormat& f, const Text& name,
                   const Sources& from, const ExtraOutputs& extra, int& reason) {
   const Halves& halves = from.halves;
+  if (halves.usable && from.side_by_side.pixels && f.row_from_sbs)
+    return save_from_rows(images, f, name, from, extra, reason);
   PixelView canvas;
   if (halves.usable) canvas = canvas_for(images, f, halves);
   const bool drawn = canvas.pixels && (from.side_by_side.pixels && f.draw_from_sbs
@@ -65,9 +113,8 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
   const MemoryBlock& exif = from.exif_segment;
   errno = 0;
   const bool saved =
-      drawn && (exif ? images.save_image_with_app1(
-                           f.slot, name, kJpegEncoderId, quality_level(extra),
-                           {exif.data(), static_cast<size_t>(exif.size())}) != 0
+      drawn && (exif ? images.save_image_with_app1(f.slot, name, kJpegEncoderId,
+                                                   quality_level(extra), bytes_of(exif)) != 0
                      : images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) != 0);
   if (!saved) reason = save_reason(halves.usable, drawn ? canvas : PixelView{});
   return saved;

@@ -1,7 +1,8 @@
 // The command line's viewing formats as files: anaglyph, cross-eyed pair
-// and TV frame, each drawn from the entry's decoded halves onto its own
-// image slot, encoded at the chosen quality and given the MPO's Exif
-// segment.
+// and TV frame, encoded at the chosen quality with the MPO's Exif segment.
+// Where the entry's side-by-side image was drawn, the anaglyph and the pair
+// go to the encoder row by row from its rows; otherwise, and for the TV
+// frame, each is drawn onto its own image slot first.
 #pragma once
 
 #include "app/composites.h"

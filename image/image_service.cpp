@@ -329,20 +329,42 @@ int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_i
                 requested_depth);
 }
 
+namespace {
+
+bool app1_well_formed(std::span<const uint8_t> app1) {
+  return app1.empty() || (app1.size() >= 2 && app1.size() <= 65535 &&
+                          (size_t{app1[0]} << 8 | app1[1]) == app1.size());
+}
+
+const uint8_t* view_row(void* context, int32_t y) {
+  return static_cast<const PixelView*>(context)->row(y);
+}
+
+}  // namespace
+
 int ImageService::save_image_with_app1(int slot, const Text& file_name, uint32_t encoder_id,
                                        int32_t quality_level, std::span<const uint8_t> app1) {
   const Image* img = image(slot);
-  const EncoderDescriptor* chosen = encoder(encoder_id);
-  if (file_name.empty() || img == nullptr || !img->pixels || img->depth != 24 ||
-      img->source_depth != 24 || chosen == nullptr || chosen->encode24_with_app1 == nullptr) {
+  if (img == nullptr || !img->pixels || img->depth != 24 || img->source_depth != 24 ||
+      app1.empty()) {
     return 0;
   }
-  const bool well_formed = app1.size() >= 2 && app1.size() <= 65535 &&
-                           (size_t{app1[0]} << 8 | app1[1]) == app1.size();
-  if (!well_formed) return 0;
-  return chosen->encode24_with_app1(file_name, img->pixels.get(), img->width, img->height,
-                                    static_cast<int32_t>(img->pitch()), kBottomUp,
-                                    quality_level, app1);
+  PixelView picture = view(slot);
+  return save_rows(RowSource{view_row, &picture}, picture.width, picture.height, file_name,
+                   encoder_id, quality_level, app1);
+}
+
+int ImageService::save_rows(const RowSource& rows, int64_t width, int64_t height,
+                            const Text& file_name, uint32_t encoder_id, int32_t quality_level,
+                            std::span<const uint8_t> app1) {
+  const EncoderDescriptor* chosen = encoder(encoder_id);
+  if (file_name.empty() || rows.row == nullptr || width < 1 || height < 1 ||
+      width > kMaxImageSide || height > kMaxImageSide || chosen == nullptr ||
+      chosen->encode_rows == nullptr || !app1_well_formed(app1)) {
+    return 0;
+  }
+  return chosen->encode_rows(file_name, rows, static_cast<int32_t>(width),
+                             static_cast<int32_t>(height), quality_level, app1);
 }
 
 PixelView ImageService::view(int slot) const {

@@ -54,18 +54,26 @@ using Encode24 = int32_t (*)(const Text& file_name, const uint8_t* pixels, int32
                              int32_t height, int32_t pitch, int32_t flags, int32_t quality_level,
                              int32_t requested_depth);
 
-// As Encode24, with `app1` (an APP1 segment: its 2-byte length field, equal
-// to its size, and its payload) right after the start of the image, where
-// the encoder would otherwise put its own header segment.
-using Encode24WithApp1 = int32_t (*)(const Text& file_name, const uint8_t* pixels,
-                                     int32_t width, int32_t height, int32_t pitch, int32_t flags,
-                                     int32_t quality_level, std::span<const uint8_t> app1);
+// Picture rows handed to an encoder one at a time, top row first: row(context,
+// y) points to the B, G, R pixels of row y, valid until the next call.
+struct RowSource {
+  const uint8_t* (*row)(void* context, int32_t y);
+  void* context;
+};
+
+// Encodes width x height pixels from `rows`, with `app1` (an APP1 segment:
+// its 2-byte length field, equal to its size, and its payload; or empty)
+// right after the start of the image, where the encoder would otherwise put
+// its own header segment.
+using EncodeRows = int32_t (*)(const Text& file_name, const RowSource& rows, int32_t width,
+                               int32_t height, int32_t quality_level,
+                               std::span<const uint8_t> app1);
 
 struct EncoderDescriptor {
   uint32_t id;
   Encode24 encode24;
   Encode24 encode32;  // none for the JPEG encoder
-  Encode24WithApp1 encode24_with_app1 = nullptr;
+  EncodeRows encode_rows = nullptr;
 };
 
 // Direct view of a 24-bit pixel buffer (B, G, R; bottom row first; rows
@@ -128,6 +136,11 @@ class ImageService {
   // 0 also when the encoder cannot write one or the segment is malformed.
   int save_image_with_app1(int slot, const Text& file_name, uint32_t encoder_id,
                            int32_t quality_level, std::span<const uint8_t> app1);
+  // A picture of width x height that exists only as `rows` (sides 1 to
+  // kMaxImageSide), encoded as save_image_with_app1 does (app1 may be
+  // empty).
+  int save_rows(const RowSource& rows, int64_t width, int64_t height, const Text& file_name,
+                uint32_t encoder_id, int32_t quality_level, std::span<const uint8_t> app1);
 
   // The slot's pixels; all zero/null for an empty slot.
   PixelView view(int slot) const;

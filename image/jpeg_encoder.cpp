@@ -47,9 +47,9 @@ struct Picture {
 
 // libjpeg's defaults for R, G, B input at `quality`, with the exact integer
 // DCT.
-void set_parameters(j_compress_ptr cinfo, const Picture& picture, int quality) {
-  cinfo->image_width = static_cast<JDIMENSION>(picture.width);
-  cinfo->image_height = static_cast<JDIMENSION>(picture.height);
+void set_parameters(j_compress_ptr cinfo, int32_t width, int32_t height, int quality) {
+  cinfo->image_width = static_cast<JDIMENSION>(width);
+  cinfo->image_height = static_cast<JDIMENSION>(height);
   cinfo->input_components = 3;
   cinfo->in_color_space = JCS_RGB;
   jpeg_set_defaults(cinfo);
@@ -63,38 +63,33 @@ void set_parameters(j_compress_ptr cinfo, const Picture& picture, int quality) {
 }
 
 #ifdef JCS_EXTENSIONS
-constexpr JDIMENSION kRowsPerCall = 16;
-
-// Every picture row, kRowsPerCall at a time, straight from the buffer.
-void write_rows(EncoderState* state, const Picture& picture) {
+// Every picture row, one at a time, straight from the source.
+void write_rows(EncoderState* state, const RowSource& rows) {
   j_compress_ptr cinfo = &state->compressor;
-  JSAMPROW rows[kRowsPerCall];
   while (cinfo->next_scanline < cinfo->image_height) {
-    const JDIMENSION first = cinfo->next_scanline;
-    const JDIMENSION left = cinfo->image_height - first;
-    const JDIMENSION count = left < kRowsPerCall ? left : kRowsPerCall;
-    for (JDIMENSION k = 0; k < count; ++k)
-      rows[k] = const_cast<JSAMPROW>(picture.row(static_cast<int32_t>(first + k)));
-    if (jpeg_write_scanlines(cinfo, rows, count) == 0) break;
+    JSAMPROW row = const_cast<JSAMPROW>(rows.row(rows.context, int32_t(cinfo->next_scanline)));
+    if (jpeg_write_scanlines(cinfo, &row, 1) == 0) break;
   }
 }
 #else
 // Every picture row converted to R, G, B in a row buffer. Without the
 // buffer no rows are written, and libjpeg's own error for too few rows
 // takes the failure path of compress.
-void write_rows(EncoderState* state, const Picture& picture) {
-  auto* buffer = static_cast<JSAMPLE*>(std::malloc(static_cast<size_t>(picture.pitch) + 4));
+void write_rows(EncoderState* state, const RowSource& rows) {
+  j_compress_ptr cinfo = &state->compressor;
+  const auto width = static_cast<size_t>(cinfo->image_width);
+  auto* buffer = static_cast<JSAMPLE*>(std::malloc(3 * width));
   if (buffer == nullptr) return;
   state->row_buffer = buffer;
-  for (int32_t r = 0; r < picture.height; ++r) {
-    const uint8_t* in = picture.row(r);
-    for (int32_t x = 0; x < picture.width; ++x) {
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const uint8_t* in = rows.row(rows.context, int32_t(cinfo->next_scanline));
+    for (size_t x = 0; x < width; ++x) {
       buffer[3 * x] = in[3 * x + 2];
       buffer[3 * x + 1] = in[3 * x + 1];
       buffer[3 * x + 2] = in[3 * x];
     }
     JSAMPROW row = buffer;
-    jpeg_write_scanlines(&state->compressor, &row, 1);
+    if (jpeg_write_scanlines(cinfo, &row, 1) == 0) break;
   }
   std::free(buffer);
   state->row_buffer = nullptr;
@@ -103,8 +98,8 @@ void write_rows(EncoderState* state, const Picture& picture) {
 
 // 1 when the whole picture went through libjpeg to `file`, 0 on any libjpeg
 // error; the compression object is destroyed either way.
-int compress(EncoderState* state, FILE* file, const Picture& picture, int quality,
-             std::span<const uint8_t> app1) {
+int compress(EncoderState* state, FILE* file, const RowSource& rows, int32_t width,
+             int32_t height, int quality, std::span<const uint8_t> app1) {
   j_compress_ptr cinfo = &state->compressor;
   cinfo->err = jpeg::attach_error_manager(state->error, jpeg::Messages::kFirstWarning);
   if (setjmp(state->error.resume) != 0) {
@@ -117,7 +112,7 @@ int compress(EncoderState* state, FILE* file, const Picture& picture, int qualit
   jpeg_create_compress(cinfo);
   state->created = true;
   jpeg_stdio_dest(cinfo, file);
-  set_parameters(cinfo, picture, quality);
+  set_parameters(cinfo, width, height, quality);
   // The given segment takes the place of the JFIF header.
   if (!app1.empty()) cinfo->write_JFIF_header = FALSE;
   jpeg_start_compress(cinfo, TRUE);
@@ -125,7 +120,7 @@ int compress(EncoderState* state, FILE* file, const Picture& picture, int qualit
     jpeg_write_marker(cinfo, JPEG_APP0 + 1, app1.data() + 2,
                       static_cast<unsigned int>(app1.size() - 2));
   }
-  write_rows(state, picture);
+  write_rows(state, rows);
   jpeg_finish_compress(cinfo);
   jpeg_destroy_compress(cinfo);
   state->created = false;
@@ -138,13 +133,14 @@ int quality_of_level(int32_t quality_level) {
   return 10 * std::clamp(quality_level, 0, 10);
 }
 
-// The picture as a JPEG file at `file_name`, with `app1` (length field and
+// The rows as a JPEG file at `file_name`, with `app1` (length field and
 // payload) after the start of the image instead of the JFIF header when it
 // is not empty.
-int32_t encode_file(const Text& file_name, const Picture& picture, int32_t quality_level,
-                    std::span<const uint8_t> app1) {
+int32_t encode_rows(const Text& file_name, const RowSource& rows, int32_t width, int32_t height,
+                    int32_t quality_level, std::span<const uint8_t> app1) {
   const std::string path = to_utf8(file_name);
-  if (path.empty() || picture.pixels == nullptr) return 0;
+  if (path.empty() || rows.row == nullptr || width < 1 || height < 1) return 0;
+  if (!app1.empty() && (app1.size() < 2 || app1.size() > 65535)) return 0;
   // Never through a link or into a special file standing at the name, and
   // seen under the name only once complete.
   PendingFile output = PendingFile::start(path, O_WRONLY);
@@ -158,7 +154,7 @@ int32_t encode_file(const Text& file_name, const Picture& picture, int32_t quali
     return 0;
   }
   EncoderState state{};
-  int ok = compress(&state, file, picture, quality_of_level(quality_level), app1);
+  int ok = compress(&state, file, rows, width, height, quality_of_level(quality_level), app1);
   // libjpeg flushes and checks the stream at the end; a write error it did
   // not see, or one that only shows when closing, is a failure all the same.
   if (std::ferror(file) != 0) ok = 0;
@@ -167,21 +163,19 @@ int32_t encode_file(const Text& file_name, const Picture& picture, int32_t quali
   return ok;
 }
 
+const uint8_t* picture_row(void* context, int32_t y) {
+  return static_cast<const Picture*>(context)->row(y);
+}
+
 int32_t encode24(const Text& file_name, const uint8_t* pixels, int32_t width, int32_t height,
                  int32_t pitch, int32_t flags, int32_t quality_level, int32_t /*requested_depth*/) {
-  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
-  return encode_file(file_name, picture, quality_level, {});
+  if (pixels == nullptr) return 0;
+  Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
+  return encode_rows(file_name, RowSource{picture_row, &picture}, width, height, quality_level,
+                     {});
 }
 
-int32_t encode24_with_app1(const Text& file_name, const uint8_t* pixels, int32_t width,
-                           int32_t height, int32_t pitch, int32_t flags, int32_t quality_level,
-                           std::span<const uint8_t> app1) {
-  if (app1.size() < 2 || app1.size() > 65535) return 0;
-  const Picture picture{pixels, width, height, pitch, (flags & kBottomUp) != 0};
-  return encode_file(file_name, picture, quality_level, app1);
-}
-
-const EncoderDescriptor kJpegEncoder{kJpegEncoderId, encode24, nullptr, encode24_with_app1};
+const EncoderDescriptor kJpegEncoder{kJpegEncoderId, encode24, nullptr, encode_rows};
 
 }  // namespace
 
