@@ -21,23 +21,14 @@ int64_t grid_bytes(const PixelGrid& grid) {
 
 // A grid with the bounds W and H. The previous entry's grid is kept when it
 // has these bounds (all pictures of a camera have one size): only elements
-// with x < W and y < H are ever written, and the caller overwrites or
-// clears all of them.
+// with x < W and y < H are ever written, and the sweep overwrites all of
+// them.
 bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H) {
   if (grid && grid.p() == W && grid.q() == H) return true;
   allocate_grid(grid, W, H);
   if (!grid) return false;
   prefer_huge_pages(grid.data(), grid_bytes(grid));
   return true;
-}
-
-// Zero for x < W, y < H outside the w x h part at the top left.
-void clear_outside(PixelGrid& grid, int64_t w, int64_t h, int64_t W, int64_t H) {
-  const int64_t stride = grid.q() + 1;
-  for (int64_t x = 0; x < W; ++x) {
-    const int64_t from = x < w ? h : 0;
-    if (from < H) std::memset(grid.data() + x * stride + from, 0, sizeof(int64_t) * (H - from));
-  }
 }
 
 struct Composite {
@@ -81,22 +72,15 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
   // A failed load may leave an earlier entry's picture in the slot: drop it.
   const bool left_loaded = images.load_image(kLeftSlot, left_name) != 0;
   if (!left_loaded) images.free_image(kLeftSlot);
+  const bool right_loaded = images.load_image(kRightSlot, right_name) != 0;
+  if (!right_loaded) images.free_image(kRightSlot);
   const int64_t W = images.get_image_width(kLeftSlot);
   const int64_t H = images.get_image_height(kLeftSlot);
   halves.width = W;
   halves.height = H;
+  halves.left_picture = images.view(kLeftSlot);
+  halves.right_picture = images.view(kRightSlot);
   const bool grids = prepare_grid(halves.left, W, H) && prepare_grid(halves.right, W, H);
-  // Without a left picture W and H are 0 and there is nothing to fill.
-  if (grids && left_loaded) fill_grid(halves.left, images.view(kLeftSlot), W, H);
-
-  const bool right_loaded = images.load_image(kRightSlot, right_name) != 0;
-  if (!right_loaded) images.free_image(kRightSlot);
-  if (grids) {
-    const int64_t w = right_loaded ? std::min(W, images.get_image_width(kRightSlot)) : 0;
-    const int64_t h = right_loaded ? std::min(H, images.get_image_height(kRightSlot)) : 0;
-    if (w > 0 && h > 0) fill_grid(halves.right, images.view(kRightSlot), w, h);
-    clear_outside(halves.right, w, h, W, H);
-  }
   halves.usable = grids && left_loaded && right_loaded && W > 0 && H > 0;
 }
 
@@ -109,12 +93,12 @@ int save_reason(bool usable, const PixelView& canvas) {
 }
 
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
-                                  const OptionFlags& flags, const Halves& halves,
+                                  const OptionFlags& flags, Halves& halves,
                                   const ExtraOutputs& extra) {
   CompositeOutcome outcome;
   const FailureReport report(ui, extra.detailed_failures);
-  // All requested canvases first, then one drawing sweep, then the saves in
-  // the composites' order.
+  // All requested canvases first, then the one sweep that fills the grids
+  // and draws, then the saves in the composites' order.
   std::array<PixelView, 3> canvas{};
   for (size_t i = 0; i < kComposites.size(); ++i) {
     const Composite& c = kComposites[i];
@@ -125,7 +109,7 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
     }
     if (!canvas[i].pixels) images.free_image(c.slot);
   }
-  if (halves.usable) draw_composites(canvas, halves);
+  if (halves.usable) fill_and_draw(canvas, halves);
 
   for (size_t i = 0; i < kComposites.size(); ++i) {
     const Composite& c = kComposites[i];

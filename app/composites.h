@@ -21,9 +21,13 @@ constexpr int kOuhSlot = 7;
 
 // The decoded halves of one entry: W x H from the left half, one colour
 // value per pixel, element (x, y) of each grid with y = 0 the top row.
+// The grids are filled by build_composites, in its drawing sweep, from the
+// pictures in slots 3 and 4 (which stay there until the entry ends).
 struct Halves {
   PixelGrid left;
   PixelGrid right;
+  PixelView left_picture;
+  PixelView right_picture;
   int64_t width = 0;
   int64_t height = 0;
   // Both halves decoded and both grids allocated. A half that cannot be
@@ -31,9 +35,10 @@ struct Halves {
   bool usable = false;
 };
 
-// Loads the left file into slot 3 and the right one into slot 4 and fills
-// both grids. Where a right half smaller than the left has no pixel, the
-// grid stays black; a larger right half gives its top-left W x H part.
+// Loads the left file into slot 3 and the right one into slot 4 and makes
+// room for both grids. Where a right half smaller than the left has no
+// pixel, the grid will be black; a larger right half gives its top-left
+// W x H part.
 void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
                    Halves& halves);
 
@@ -42,13 +47,15 @@ struct CompositeOutcome {
   bool any_failed = false;
 };
 
-// Builds the composites the flags ask for, in the order sbs, sbsh, ouh, and
+// Fills the grids of usable halves (for the viewing formats too, so even
+// when no composite is asked for) and builds the composites the flags ask
+// for, in the order sbs, sbsh, ouh, and
 // saves them as base path + "_sbs.jpg", "_sbsh.jpg", "_ouh.jpg" at
 // extra.quality. A composite that cannot be built or saved shows its
 // "Fehlerinfo" message (with file and reason for extra.detailed_failures);
 // the others go on.
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
-                                  const OptionFlags& flags, const Halves& halves,
+                                  const OptionFlags& flags, Halves& halves,
                                   const ExtraOutputs& extra = {});
 
 // The quality level save_image takes for extra.quality.

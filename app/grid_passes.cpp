@@ -1,26 +1,31 @@
 #include "app/grid_passes.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
+#include <vector>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 #include "app/composites.h"
 
-// The grid is column-major with respect to the picture, so every pass is a
-// transpose. Both passes walk the picture in square tiles: a tile's grid
-// column runs and its picture rows stay in the first-level cache, every
-// tile row is read or written whole,
-// and the loops over a whole tile have constant bounds, so that the compiler
-// turns them into vector code. On x86-64 the tiles are compiled for AVX2 and
-// taken where the processor has it; elsewhere there the column walk below.
+// The grid is column-major with respect to the picture, so its fill is a
+// transpose. The fill walks the picture in square tiles, one band of tile
+// columns after the other (the band's part of the grid is one contiguous
+// block): a tile's picture rows and grid column runs stay in the first-level
+// cache, and the loops over a whole tile have constant bounds, so that the
+// compiler turns them into vector code. On x86-64 the fill is compiled for
+// AVX2 as well and that copy taken where the processor has it.
+//
+// The composites take the very pixels of the pictures in the same places
+// on their rows, so they are drawn row by row from the pictures, not from
+// the grids.
 
 #define MPO_INLINE [[gnu::always_inline]] inline
 #if defined(__x86_64__) && defined(__GNUC__)
-#define MPO_TILE_TARGET __attribute__((target("avx2")))
-#define MPO_COLUMN_WALK 1
+#define MPO_AVX2 1
 #else
-#define MPO_TILE_TARGET
-#define MPO_COLUMN_WALK 0
+#define MPO_AVX2 0
 #endif
 
 namespace mpo {
@@ -32,14 +37,38 @@ constexpr int64_t kTile = 32;
 // Colour values red + 256 * green + 65536 * blue of a tile, row k column i.
 using Tile = uint32_t[kTile][kTile];
 
-// tile = the view's B, G, R pixels from (x0, y0) on.
-MPO_INLINE void pack_rows(Tile& tile, const PixelView& view, int64_t x0, int64_t y0, int64_t nx,
+// A grid's fill: the picture's w x h part at the top left, zeros elsewhere
+// in the W x H grid.
+struct Fill {
+  int64_t* grid = nullptr;
+  const PixelView* picture = nullptr;
+  int64_t w = 0;
+  int64_t h = 0;
+  int64_t W = 0;
+  int64_t H = 0;
+};
+
+MPO_INLINE uint32_t colour_of(const uint8_t* bgr) {
+  return uint32_t{bgr[2]} | uint32_t{bgr[1]} << 8 | uint32_t{bgr[0]} << 16;
+}
+
+// tile = the picture's B, G, R pixels from (x0, y0) on.
+MPO_INLINE void pack_rows(Tile& tile, const PixelView& picture, int64_t x0, int64_t y0, int64_t nx,
                           int64_t ny) {
   for (int64_t k = 0; k < ny; ++k) {
-    const uint8_t* bgr = view.row(y0 + k) + 3 * x0;
-    for (int64_t i = 0; i < nx; ++i)
-      tile[k][i] = uint32_t{bgr[3 * i + 2]} | uint32_t{bgr[3 * i + 1]} << 8 |
-                   uint32_t{bgr[3 * i]} << 16;
+    const uint8_t* bgr = picture.row(y0 + k) + 3 * x0;
+    for (int64_t i = 0; i < nx; ++i) tile[k][i] = colour_of(bgr + 3 * i);
+  }
+}
+
+// As pack_rows, with zeros outside the w x h part of the picture.
+void pack_edge(Tile& tile, const Fill& src, int64_t x0, int64_t y0, int64_t nx,
+               int64_t ny) {
+  for (int64_t k = 0; k < ny; ++k) {
+    const int64_t n = y0 + k < src.h ? std::clamp<int64_t>(src.w - x0, 0, nx) : 0;
+    const uint8_t* bgr = n > 0 ? src.picture->row(y0 + k) + 3 * x0 : nullptr;
+    for (int64_t i = 0; i < n; ++i) tile[k][i] = colour_of(bgr + 3 * i);
+    std::fill(tile[k] + n, tile[k] + nx, 0u);
   }
 }
 
@@ -93,271 +122,176 @@ MPO_INLINE void put_columns(int64_t* column, int64_t stride, const Tile& tile, i
   }
 }
 
-// The tile from grid columns x0 + i, rows y0 + k.
-MPO_INLINE void get_columns(Tile& tile, const int64_t* column, int64_t stride, int64_t nx,
-                            int64_t ny) {
-  if (nx < kTile || ny < kTile) {
-    for (int64_t i = 0; i < nx; ++i, column += stride)
-      for (int64_t k = 0; k < ny; ++k) tile[k][i] = static_cast<uint32_t>(column[k]);
-    return;
-  }
-  for (int64_t i = 0; i < kTile; i += 4) {
-    for (int64_t k = 0; k < kTile; k += 4) {
-      Elements4 a, b, c, d;
-      const int64_t* run = column + i * stride + k;
-      std::memcpy(&a, run, sizeof a), std::memcpy(&b, run + stride, sizeof b);
-      std::memcpy(&c, run + 2 * stride, sizeof c), std::memcpy(&d, run + 3 * stride, sizeof d);
-      transpose(a, b, c, d);
-      store(&tile[k][i], a), store(&tile[k + 1][i], b), store(&tile[k + 2][i], c);
-      store(&tile[k + 3][i], d);
-    }
-  }
-}
-
-MPO_INLINE void unpack_row(uint8_t* bgr, const uint32_t* colour, int64_t n) {
-  for (int64_t i = 0; i < n; ++i) {
-    bgr[3 * i] = static_cast<uint8_t>(colour[i] >> 16);
-    bgr[3 * i + 1] = static_cast<uint8_t>(colour[i] >> 8);
-    bgr[3 * i + 2] = static_cast<uint8_t>(colour[i]);
-  }
-}
-
-// Pixels 1, 3, 5, ... of a tile row, n of them.
-MPO_INLINE void unpack_odd(uint8_t* bgr, const uint32_t* colour, int64_t n) {
-  uint32_t odd[kTile / 2];
-  for (int64_t j = 0; j < kTile / 2; ++j) odd[j] = colour[2 * j + 1];
-  unpack_row(bgr, odd, n);
-}
-
-// The tile's rows in the three canvases, for half s (0 left, 1 right) of
-// W x H halves. Per grid element (x, y):
-//   side-by-side:            pixel (s W + x, y)
-//   half-width side-by-side: pixel (s (W div 2) + (x - 1) / 2, y)   for odd x < 2 (W div 2)
-//   over/under:              pixel (x, s (H div 2) + y div 2)        for y of parity s, y < 2 (H div 2)
-// x0 is even, so the tile's odd columns are its odd i; only the last tile
-// of an odd W has one column that the half-width image leaves out.
-MPO_INLINE void draw_rows(const std::array<PixelView, 3>& canvas, int s, int64_t W, int64_t H,
-                          const Tile& tile, int64_t x0, int64_t y0, int64_t nx, int64_t ny) {
-  const PixelView& sbs = canvas[0];
-  const PixelView& sbsh = canvas[1];
-  const PixelView& ouh = canvas[2];
-  const int64_t half_w = W / 2, half_h = H / 2;
-  const bool all_odd = x0 + nx <= 2 * half_w;
-  const int64_t odd = all_odd ? nx / 2 : std::max<int64_t>(0, (2 * half_w - x0) / 2);
-  for (int64_t k = 0; k < ny; ++k) {
-    const int64_t y = y0 + k;
-    if (sbs.pixels) unpack_row(sbs.row(y) + 3 * (s * W + x0), tile[k], nx);
-    uint8_t* half_row = sbsh.pixels ? sbsh.row(y) + 3 * (s * half_w + x0 / 2) : nullptr;
-    if (half_row && all_odd) unpack_odd(half_row, tile[k], nx / 2);
-    if (half_row && !all_odd) unpack_odd(half_row, tile[k], odd);
-    if (ouh.pixels && y % 2 == s && y < 2 * half_h)
-      unpack_row(ouh.row(s * half_h + y / 2) + 3 * x0, tile[k], nx);
-  }
-}
-
-MPO_INLINE void draw_tile(const std::array<PixelView, 3>& canvas, int s, int64_t W, int64_t H,
-                          const PixelGrid& grid, Tile& tile, int64_t x0, int64_t y0, int64_t nx,
+MPO_INLINE void fill_tile(const Fill& f, Tile& tile, int64_t x0, int64_t y0, int64_t nx,
                           int64_t ny) {
-  const int64_t stride = grid.q() + 1;
-  get_columns(tile, grid.data() + x0 * stride + y0, stride, nx, ny);
-  draw_rows(canvas, s, W, H, tile, x0, y0, nx, ny);
-}
-
-MPO_INLINE void fill_tile(PixelGrid& grid, const PixelView& view, Tile& tile, int64_t x0,
-                          int64_t y0, int64_t nx, int64_t ny) {
-  const int64_t stride = grid.q() + 1;
-  pack_rows(tile, view, x0, y0, nx, ny);
-  put_columns(grid.data() + x0 * stride + y0, stride, tile, nx, ny);
-}
-
-
-// The fill visits the tiles one band of kTile grid columns after the other
-// (the band's part of the grid is one contiguous block), the drawing one
-// band of kTile canvas rows after the other (the rows are written whole);
-// whole tiles get constant extents.
-// The canvases' geometry is copied, so that the compiler knows the pixel
-// stores do not change it.
-MPO_TILE_TARGET void draw_tiles(const std::array<PixelView, 3>& canvas, const Halves& h) {
-  alignas(64) Tile tile{};  // partial tiles leave stale parts unused
-  const std::array<PixelView, 3> out = canvas;
-  const int64_t W = h.width, H = h.height;
-  for (int s = 0; s < 2; ++s) {
-    const PixelGrid& grid = s == 0 ? h.left : h.right;
-    for (int64_t y0 = 0; y0 < H; y0 += kTile) {
-      const int64_t ny = std::min(kTile, H - y0);
-      for (int64_t x0 = 0; x0 < W; x0 += kTile) {
-        const int64_t nx = std::min(kTile, W - x0);
-        if (nx == kTile && ny == kTile) {
-          draw_tile(out, s, W, H, grid, tile, x0, y0, kTile, kTile);
-        } else {
-          draw_tile(out, s, W, H, grid, tile, x0, y0, nx, ny);
-        }
-      }
-    }
-  }
-}
-
-MPO_TILE_TARGET void fill_tiles(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h) {
-  alignas(64) Tile tile{};  // partial tiles leave stale parts unused
-  for (int64_t x0 = 0; x0 < w; x0 += kTile) {
-    const int64_t nx = std::min(kTile, w - x0);
-    for (int64_t y0 = 0; y0 < h; y0 += kTile) {
-      const int64_t ny = std::min(kTile, h - y0);
-      if (nx == kTile && ny == kTile) {
-        fill_tile(grid, view, tile, x0, y0, kTile, kTile);
-      } else {
-        fill_tile(grid, view, tile, x0, y0, nx, ny);
-      }
-    }
-  }
-}
-
-#if MPO_COLUMN_WALK
-
-// The column walk, for processors without AVX2, where the tiles' byte
-// shuffles are slow: bands of picture rows, whose rows stay in the
-// first-level cache while one grid column after the other is read or
-// written in one contiguous run.
-constexpr int64_t kBand = 64;
-// Each column run starts far from the previous one, where the hardware does
-// not look ahead: the run kAhead columns on is fetched in advance.
-constexpr int64_t kAhead = 4;
-
-inline void prefetch_band(const int64_t* run, int64_t n, bool for_writing) {
-  constexpr int64_t kPerLine = 64 / sizeof(int64_t);
-  for (int64_t k = 0; k < n; k += kPerLine) {
-    if (for_writing) {
-      __builtin_prefetch(run + k, 1);
-    } else {
-      __builtin_prefetch(run + k, 0);
-    }
-  }
-}
-
-// Colour value red + 256 * green + 65536 * blue of the B, G, R bytes.
-inline int64_t pack(const uint8_t* bgr) {
-  return int64_t(bgr[2]) | (int64_t(bgr[1]) << 8) | (int64_t(bgr[0]) << 16);
-}
-
-inline void unpack(uint8_t* bgr, int64_t colour) {
-  bgr[2] = static_cast<uint8_t>(colour);
-  bgr[1] = static_cast<uint8_t>(colour >> 8);
-  bgr[0] = static_cast<uint8_t>(colour >> 16);
-}
-
-constexpr bool kLittleEndian = std::endian::native == std::endian::little;
-
-// As pack, with one 4-byte load; the byte after the pixel must be readable.
-inline int64_t pack_wide(const uint8_t* bgr) {
-  if constexpr (!kLittleEndian) return pack(bgr);
-  uint32_t word;
-  std::memcpy(&word, bgr, 4);
-  return int64_t(__builtin_bswap32(word) >> 8);
-}
-
-// As unpack, with one 4-byte store: the byte after the pixel is clobbered
-// and must be written again afterwards.
-inline void unpack_wide(uint8_t* bgr, int64_t colour) {
-  if constexpr (!kLittleEndian) return unpack(bgr, colour);
-  const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(colour) << 8);
-  std::memcpy(bgr, &word, 4);
-}
-
-// Writes pixel x of n rows, from picture row `top` downwards, from every
-// `step`-th element of the column. Narrow when the pixel after it in each
-// row is not written again later.
-inline void put_column(uint8_t* top, int64_t pitch, const int64_t* column, int64_t n,
-                       int64_t step, bool narrow) {
-  if (narrow) {
-    for (int64_t k = 0; k < n; ++k) unpack(top - k * pitch, column[step * k]);
+  if (x0 + nx <= f.w && y0 + ny <= f.h) {
+    pack_rows(tile, *f.picture, x0, y0, nx, ny);
   } else {
-    for (int64_t k = 0; k < n; ++k) unpack_wide(top - k * pitch, column[step * k]);
+    pack_edge(tile, f, x0, y0, nx, ny);
+  }
+  const int64_t stride = f.H + 1;
+  put_columns(f.grid + x0 * stride + y0, stride, tile, nx, ny);
+}
+
+// Whole tiles get constant extents.
+MPO_INLINE void fill_body(const Fill& f) {
+  alignas(64) Tile tile{};  // partial tiles leave stale parts unused
+  for (int64_t x0 = 0; x0 < f.W; x0 += kTile) {
+    const int64_t nx = std::min(kTile, f.W - x0);
+    for (int64_t y0 = 0; y0 < f.H; y0 += kTile) {
+      const int64_t ny = std::min(kTile, f.H - y0);
+      if (nx == kTile && ny == kTile) {
+        fill_tile(f, tile, x0, y0, kTile, kTile);
+      } else {
+        fill_tile(f, tile, x0, y0, nx, ny);
+      }
+    }
   }
 }
 
-// The three composites' passes in one sweep over each grid, so that every
-// grid element is fetched from memory once. A canvas without pixels is left
-// out. Per half s (0 left, 1 right) and grid element (x, y):
+// dst[i] = src[i] (or 0 without src) for i < n. The canvases are not read
+// again before the encoder, so their aligned 16-byte blocks are stored past
+// the caches: no read of each line before it is overwritten.
+MPO_INLINE void stream_bytes(uint8_t* dst, const uint8_t* src, int64_t n) {
+#if defined(__x86_64__)
+  const int64_t head = std::min<int64_t>(n, (16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16);
+  const int64_t end = head + (n - head) / 16 * 16;
+  if (src) {
+    std::memcpy(dst, src, static_cast<size_t>(head));
+    for (int64_t i = head; i < end; i += 16)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+    std::memcpy(dst + end, src + end, static_cast<size_t>(n - end));
+  } else {
+    std::memset(dst, 0, static_cast<size_t>(head));
+    for (int64_t i = head; i < end; i += 16)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_setzero_si128());
+    std::memset(dst + end, 0, static_cast<size_t>(n - end));
+  }
+#else
+  if (src) std::memcpy(dst, src, static_cast<size_t>(n));
+  if (!src) std::memset(dst, 0, static_cast<size_t>(n));
+#endif
+}
+
+// n pixels of B, G, R bytes from src, then black up to `total` pixels.
+MPO_INLINE void put_pixels(uint8_t* dst, const uint8_t* src, int64_t n, int64_t total) {
+  if (n > 0) stream_bytes(dst, src, 3 * n);
+  stream_bytes(dst + 3 * n, nullptr, 3 * (total - n));
+}
+
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+// piece = pixels 1, 3, 5, ... of src, m of them; src holds 2 m pixels at
+// least. Three at a time from 16 source bytes (pixels 1, 3, 5 at 0, 6, 12),
+// each store reaching past the three into bytes the next one writes.
+MPO_INLINE void gather_odd(uint8_t* piece, const uint8_t* src, int64_t m) {
+  int64_t j = 0;
+  for (; j + 3 < m; j += 3) {
+    Bytes16 v;
+    std::memcpy(&v, src + 6 * j + 3, sizeof v);
+    v = __builtin_shufflevector(v, v, 0, 1, 2, 6, 7, 8, 12, 13, 14, 15, 15, 15, 15, 15, 15, 15);
+    std::memcpy(piece + 3 * j, &v, sizeof v);
+  }
+  for (; j < m; ++j) std::memcpy(piece + 3 * j, src + 6 * j + 3, 3);
+}
+
+// Pixels 1, 3, 5, ... of src, n of them, then black up to `total` pixels,
+// gathered in pieces in the first-level cache and streamed from there.
+MPO_INLINE void put_odd_pixels(uint8_t* dst, const uint8_t* src, int64_t n, int64_t total) {
+  constexpr int64_t kPiece = 256;
+  uint8_t piece[3 * kPiece + 16];
+  for (int64_t j0 = 0; j0 < n; j0 += kPiece) {
+    const int64_t m = std::min(kPiece, n - j0);
+    gather_odd(piece, src + 6 * j0, m);
+    stream_bytes(dst + 3 * j0, piece, 3 * m);
+  }
+  stream_bytes(dst + 3 * n, nullptr, 3 * (total - n));
+}
+
+// Row y of half s (0 left, 1 right) of W x H halves in the three canvases:
+// the row's first n pixels from src, black after them. Per pixel (x, y):
 //   side-by-side:            pixel (s W + x, y)
 //   half-width side-by-side: pixel (s (W div 2) + (x - 1) / 2, y)   for odd x < 2 (W div 2)
 //   over/under:              pixel (x, s (H div 2) + y div 2)        for y of parity s, y < 2 (H div 2)
-
-void draw_columns(const std::array<PixelView, 3>& canvas, const Halves& h) {
+// Where W or H is odd, the half-width image's last column and the
+// over/under image's last row are not drawn.
+MPO_INLINE void draw_row(const std::array<PixelView, 3>& canvas, int s, int64_t W, int64_t H, int64_t y,
+              const uint8_t* src, int64_t n) {
   const PixelView& sbs = canvas[0];
   const PixelView& sbsh = canvas[1];
   const PixelView& ouh = canvas[2];
-  const int64_t W = h.width, H = h.height;
   const int64_t half_w = W / 2, half_h = H / 2;
-  for (int s = 0; s < 2; ++s) {
-    const PixelGrid& grid = s == 0 ? h.left : h.right;
-    const int64_t stride = grid.q() + 1;
-    for (int64_t y0 = 0; y0 < H; y0 += kBand) {
-      const int64_t n = std::min(kBand, H - y0);
-      // The band's over/under rows: y = first, first + 2, ... below the end.
-      const int64_t first = y0 + ((y0 % 2) != s ? 1 : 0);
-      const int64_t end = std::min(y0 + n, 2 * half_h);
-      const int64_t m = end > first ? (end - first + 1) / 2 : 0;
-      uint8_t* sbs_top = sbs.pixels ? sbs.row(y0) + 3 * s * W : nullptr;
-      uint8_t* sbsh_top = sbsh.pixels ? sbsh.row(y0) + 3 * s * half_w : nullptr;
-      uint8_t* ouh_top = ouh.pixels && m > 0 ? ouh.row(s * half_h + first / 2) : nullptr;
-      for (int64_t x = 0; x < W; ++x) {
-        const int64_t* column = grid.data() + x * stride + y0;
-        if (x + kAhead < W) prefetch_band(column + kAhead * stride, n, false);
-        const bool last = x + 1 == W;
-        if (sbs_top) put_column(sbs_top + 3 * x, sbs.pitch, column, n, 1, last);
-        if (sbsh_top && x % 2 == 1 && x < 2 * half_w)
-          put_column(sbsh_top + 3 * (x / 2), sbsh.pitch, column, n, 1, x + 2 >= 2 * half_w);
-        if (ouh_top) put_column(ouh_top + 3 * x, ouh.pitch, column + (first - y0), m, 2, last);
-      }
-    }
+  if (sbs.pixels) put_pixels(sbs.row(y) + 3 * s * W, src, n, W);
+  if (sbsh.pixels) put_odd_pixels(sbsh.row(y) + 3 * s * half_w, src, n / 2, half_w);
+  if (ouh.pixels && y % 2 == s && y < 2 * half_h) put_pixels(ouh.row(s * half_h + y / 2), src, n, W);
+}
+
+// One half: its grid filled, then its rows drawn from the picture (the
+// fill's picture has zeros outside its w x h part).
+MPO_INLINE void half_body(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
+  fill_body(f);
+  for (int64_t y = 0; y < f.H; ++y) {
+    const bool inside = y < f.h && f.w > 0;
+    draw_row(canvas, s, f.W, f.H, y, inside ? f.picture->row(y) : nullptr, inside ? f.w : 0);
   }
 }
 
-void fill_columns(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h) {
-  const int64_t stride = grid.q() + 1;
-  const int64_t pitch = view.pitch;
-  int64_t* base = grid.data();
-  for (int64_t y0 = 0; y0 < h; y0 += kBand) {
-    const int64_t n = std::min(kBand, h - y0);
-    // Rows lie bottom row first: picture row y0 + k is k pitches below row y0.
-    const uint8_t* top = view.row(y0);
-    for (int64_t x = 0; x < w; ++x) {
-      int64_t* column = base + x * stride + y0;
-      if (x + kAhead < w) prefetch_band(column + kAhead * stride, n, true);
-      const uint8_t* pixel = top + 3 * x;
-      if (x + 1 < view.width) {
-        for (int64_t k = 0; k < n; ++k) column[k] = pack_wide(pixel - k * pitch);
-      } else {
-        for (int64_t k = 0; k < n; ++k) column[k] = pack(pixel - k * pitch);
-      }
-    }
-  }
+void half_plain(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
+  half_body(canvas, s, f);
+}
+
+#if MPO_AVX2
+__attribute__((target("avx2"))) void half_avx2(const std::array<PixelView, 3>& canvas, int s,
+                                               const Fill& f) {
+  half_body(canvas, s, f);
 }
 #endif
 
-bool tiles_pay() {
-#if MPO_COLUMN_WALK
+void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
+#if MPO_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2;
-#else
-  return true;
+  if (avx2) return half_avx2(canvas, s, f);
 #endif
+  half_plain(canvas, s, f);
 }
 
 }  // namespace
 
-void draw_composites(const std::array<PixelView, 3>& canvas, const Halves& h) {
-#if MPO_COLUMN_WALK
-  if (!tiles_pay()) return draw_columns(canvas, h);
+void fill_and_draw(const std::array<PixelView, 3>& canvas, Halves& h) {
+#if defined(__x86_64__)
+  struct Fence {
+    ~Fence() { _mm_sfence(); }  // the streamed stores are seen before any later one
+  } fence;
 #endif
-  draw_tiles(canvas, h);
+  // The canvases' geometry is copied, so that the compiler knows the pixel
+  // stores do not change it.
+  const std::array<PixelView, 3> out = canvas;
+  const PixelView* pictures[2] = {&h.left_picture, &h.right_picture};
+  PixelGrid* grids[2] = {&h.left, &h.right};
+  for (int s = 0; s < 2; ++s) {
+    const PixelView& picture = *pictures[s];
+    const int64_t w = picture.pixels ? std::min(h.width, picture.width) : 0;
+    const int64_t rows = picture.pixels ? std::min(h.height, picture.height) : 0;
+    sweep_half(out, s, Fill{grids[s]->data(), &picture, w, rows, h.width, h.height});
+  }
 }
 
-void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h) {
-#if MPO_COLUMN_WALK
-  if (!tiles_pay()) return fill_columns(grid, view, w, h);
-#endif
-  fill_tiles(grid, view, w, h);
+void draw_composites(const std::array<PixelView, 3>& canvas, const Halves& h) {
+  const int64_t W = h.width, H = h.height;
+  std::vector<uint8_t> row(static_cast<size_t>(3 * W));
+  for (int s = 0; s < 2; ++s) {
+    const PixelGrid& grid = s == 0 ? h.left : h.right;
+    for (int64_t y = 0; y < H; ++y) {
+      for (int64_t x = 0; x < W; ++x) {
+        const int64_t colour = grid.at(x, y);
+        row[3 * x] = static_cast<uint8_t>(colour >> 16);
+        row[3 * x + 1] = static_cast<uint8_t>(colour >> 8);
+        row[3 * x + 2] = static_cast<uint8_t>(colour);
+      }
+      draw_row(canvas, s, W, H, y, row.data(), W);
+    }
+  }
 }
 
 }  // namespace mpo

@@ -1,6 +1,6 @@
-// The pixel passes between the decoded halves and the composites: the grid
-// fill and the one drawing sweep of the side-by-side, half-width
-// side-by-side and over/under images.
+// The pixel passes between the decoded halves and the composites: one sweep
+// that copies both halves into their grids and draws the side-by-side,
+// half-width side-by-side and over/under images from the same pixels.
 #pragma once
 
 #include <array>
@@ -12,11 +12,13 @@ namespace mpo {
 
 struct Halves;
 
-// grid (x, y) = pixel (x, y) of the view for x < w, y < h.
-void fill_grid(PixelGrid& grid, const PixelView& view, int64_t w, int64_t h);
+// Fills both grids from the decoded pictures (grid (x, y) = pixel (x, y) for
+// x < W, y < H; zero where the picture has no pixel) and draws the
+// side-by-side, half-width side-by-side and over/under images (canvas 0, 1,
+// 2; a canvas without pixels is left out) in the same sweep.
+void fill_and_draw(const std::array<PixelView, 3>& canvas, Halves& halves);
 
-// Draws the side-by-side, half-width side-by-side and over/under images
-// (canvas 0, 1, 2; a canvas without pixels is left out) from both grids.
+// The same images drawn from the grids as they are.
 void draw_composites(const std::array<PixelView, 3>& canvas, const Halves& halves);
 
 }  // namespace mpo

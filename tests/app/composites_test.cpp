@@ -48,13 +48,14 @@ class Composites : public ::testing::Test {
     return v;
   }
 
-  // Every pixel of the three composites against the decoded halves in
-  // slots 3 and 4; pixels outside the right half, or written by no pass,
-  // must be black.
+  // Every pixel of the three composites and both grids against the decoded
+  // halves in slots 3 and 4; pixels outside the right half, or written by no
+  // pass, must be black.
   void check_placement(int64_t W, int64_t H, int64_t WR, int64_t HR) {
     auto right = [&](int64_t x, int64_t y) {
       return (x < WR && y < HR) ? pixel(kRightSlot, x, y) : 0;
     };
+    check_grids(W, H, right);
     for (int64_t y = 0; y < H; ++y) {
       for (int64_t x = 0; x < 2 * W; ++x) {
         const int64_t want = x < W ? pixel(kLeftSlot, x, y) : right(x - W, y);
@@ -77,10 +78,23 @@ class Composites : public ::testing::Test {
     }
   }
 
-  CompositeOutcome run(const Text& left, const Text& right, const Text& base) {
-    Halves halves;
+  template <typename Right>
+  void check_grids(int64_t W, int64_t H, const Right& right) {
+    ASSERT_TRUE(halves.usable);
+    for (int64_t x = 0; x < W; ++x) {
+      for (int64_t y = 0; y < H; ++y) {
+        ASSERT_EQ(halves.left.at(x, y), pixel(kLeftSlot, x, y)) << "left " << x << "," << y;
+        ASSERT_EQ(halves.right.at(x, y), right(x, y)) << "right " << x << "," << y;
+      }
+    }
+  }
+
+  Halves halves;  // kept from entry to entry, as the batch keeps it
+
+  CompositeOutcome run(const Text& left, const Text& right, const Text& base,
+                       const OptionFlags& flags = OptionFlags{1, 1, 1, 0}) {
     decode_halves(images, left, right, halves);
-    return build_composites(images, ui, base, OptionFlags{1, 1, 1, 0}, halves);
+    return build_composites(images, ui, base, flags, halves);
   }
 };
 
@@ -132,6 +146,15 @@ TEST_F(Composites, RightHalfLargerOrSmaller) {
   const auto out = run(l, r, P(tmp.path() / "small"));
   EXPECT_TRUE(out.sbs_written);
   check_placement(9, 7, 4, 3);
+}
+
+// The viewing formats read the grids: filled with no composite asked for.
+TEST_F(Composites, GridsFilledWithoutComposites) {
+  const Text l = make_jpeg("l.jpg", 40, 35, 41);
+  const Text r = make_jpeg("r.jpg", 33, 40, 42);
+  const auto out = run(l, r, P(tmp.path() / "none"), OptionFlags{0, 0, 0, 0});
+  EXPECT_FALSE(out.any_failed);
+  check_grids(40, 35, [&](int64_t x, int64_t y) { return x < 33 ? pixel(kRightSlot, x, y) : 0; });
 }
 
 TEST_F(Composites, UnusableHalfWritesNoCompositeAndLendsNoPixels) {
