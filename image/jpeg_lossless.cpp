@@ -17,7 +17,6 @@
 #include <array>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -39,9 +38,10 @@ using Bytes = std::span<const uint8_t>;
 
 // Widest frame a JPEG may have (libjpeg's own limit).
 constexpr JDIMENSION kMaxJpegSide = 65500;
-// Coefficient memory of one join (both halves and the output). A header of a
-// few bytes may promise a frame of gigabytes; real halves need a few hundred
-// megabytes at most (two 6000 x 4000 halves without subsampling: 576 MiB).
+// Coefficient memory of one join, counted twice (the halves' blocks and
+// room for a second set). A header of a few bytes may promise a frame of
+// gigabytes; real halves need a few hundred megabytes at most (two
+// 6000 x 4000 halves without subsampling: 288 MiB, counted 576 MiB).
 constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 30;
 // A progressive stream may repeat its scans without end; real files have a
 // dozen scans at most.
