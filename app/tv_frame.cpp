@@ -107,15 +107,25 @@ inline uint16_t to_sample(float light) {
   return static_cast<uint16_t>(std::clamp(static_cast<int>(light * 65535.0f + 0.5f), 0, 65535));
 }
 
+// Four samples of light: one pixel's three and the next one's first, which
+// rides along unused.
+typedef float Light4 __attribute__((vector_size(16)));
+
+inline Light4 load4(const float* p) {
+  Light4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
 // The mean of the `cols` pixels of `sums` from its start, sample by sample,
-// into (X, Y) of `small`'s planes.
+// into (X, Y) of `small`'s planes. `sums` has one sample more after its
+// last pixel.
 inline void block_mean(const float* sums, int64_t cols, float scale, const LightPlanes& small,
                        int64_t at) {
-  float b = 0, g = 0, r = 0;
-  for (const float* end = sums + 3 * cols; sums < end; sums += 3) b += sums[0], g += sums[1], r += sums[2];
-  small.plane[0][at] = to_sample(b * scale);
-  small.plane[1][at] = to_sample(g * scale);
-  small.plane[2][at] = to_sample(r * scale);
+  Light4 sum = {0, 0, 0, 0};
+  for (const float* end = sums + 3 * cols; sums < end; sums += 3) sum += load4(sums);
+  sum *= scale;
+  for (int p = 0; p < 3; ++p) small.plane[p][at] = to_sample(sum[p]);
 }
 
 // small (X, Y) = the average light of the kx x ky block of `source` at
@@ -124,7 +134,7 @@ inline void block_mean(const float* sums, int64_t cols, float scale, const Light
 // the sums kx pixels at a time.
 void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
                 int64_t ky, const LightPlanes& small) {
-  std::vector<float> acc(static_cast<size_t>(3 * W));
+  std::vector<float> acc(static_cast<size_t>(3 * W + 1));
   // Every block but the last in the row is kx pixels wide.
   const int64_t last = small.width - 1, last_cols = W - kx * last;
   for (int64_t Y = 0; Y < small.height; ++Y) {
