@@ -21,6 +21,7 @@ struct Half {
   bool progressive = false;
   int components = 3;
   uint32_t seed = 1;
+  bool arithmetic = false;
 };
 
 // A JPEG of a noisy gradient, encoded by libjpeg itself.
@@ -48,6 +49,7 @@ Bytes encode(const Half& half) {
   cinfo.comp_info[0].h_samp_factor = half.h;
   cinfo.comp_info[0].v_samp_factor = half.v;
   if (half.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = half.arithmetic;
   jpeg_start_compress(&cinfo, TRUE);
   const size_t stride = static_cast<size_t>(half.width * half.components);
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -138,6 +140,9 @@ const Pair kPairs[] = {
     {{32, 19, 2, 2, 85, true}, {30, 19, 2, 2, 85, false}},       // mixed
     {{16, 9, 1, 1, 90, false, 1}, {11, 9, 1, 1, 90, false, 1}},  // grey
     {{64, 40, 2, 2, 20}, {45, 40, 2, 2, 20}},                    // long runs of zeros
+    // Arithmetic coding: the stream comes out longer than both halves.
+    {{.width = 128, .height = 64, .arithmetic = true},
+     {.width = 120, .height = 64, .arithmetic = true}},
 };
 
 // The joined stream decodes to exactly the two decoded halves side by side.
