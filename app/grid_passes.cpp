@@ -14,12 +14,14 @@
 // columns after the other (the band's part of the grid is one contiguous
 // block): a tile's picture rows and grid column runs stay in the first-level
 // cache, and the loops over a whole tile have constant bounds, so that the
-// compiler turns them into vector code. On x86-64 the fill is compiled for
-// AVX2 as well and that copy taken where the processor has it.
+// compiler turns them into vector code.
 //
 // The composites take the very pixels of the pictures in the same places
 // on their rows, so they are drawn row by row from the pictures, not from
-// the grids.
+// the grids, and their rows are streamed past the caches.
+//
+// On x86-64 each half's work is compiled for AVX2 as well and that copy
+// taken where the processor has it.
 
 #define MPO_INLINE [[gnu::always_inline]] inline
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -151,7 +153,8 @@ MPO_INLINE void fill_body(const Fill& f) {
 
 // dst[i] = src[i] (or 0 without src) for i < n. The canvases are not read
 // again before the encoder, so their aligned 16-byte blocks are stored past
-// the caches: no read of each line before it is overwritten.
+// the caches: no read of each line before it is overwritten. A StreamFence
+// orders these stores before all later ones.
 MPO_INLINE void stream_bytes(uint8_t* dst, const uint8_t* src, int64_t n) {
 #if defined(__x86_64__)
   const int64_t head = std::min<int64_t>(n, (16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16);
@@ -256,28 +259,28 @@ void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
   half_plain(canvas, s, f);
 }
 
+struct StreamFence {
+#if defined(__x86_64__)
+  ~StreamFence() { _mm_sfence(); }
+#endif
+};
+
 }  // namespace
 
 void fill_and_draw(const std::array<PixelView, 3>& canvas, Halves& h) {
-#if defined(__x86_64__)
-  struct Fence {
-    ~Fence() { _mm_sfence(); }  // the streamed stores are seen before any later one
-  } fence;
-#endif
-  // The canvases' geometry is copied, so that the compiler knows the pixel
-  // stores do not change it.
-  const std::array<PixelView, 3> out = canvas;
+  const StreamFence fence;
   const PixelView* pictures[2] = {&h.left_picture, &h.right_picture};
   PixelGrid* grids[2] = {&h.left, &h.right};
   for (int s = 0; s < 2; ++s) {
     const PixelView& picture = *pictures[s];
     const int64_t w = picture.pixels ? std::min(h.width, picture.width) : 0;
     const int64_t rows = picture.pixels ? std::min(h.height, picture.height) : 0;
-    sweep_half(out, s, Fill{grids[s]->data(), &picture, w, rows, h.width, h.height});
+    sweep_half(canvas, s, Fill{grids[s]->data(), &picture, w, rows, h.width, h.height});
   }
 }
 
 void draw_composites(const std::array<PixelView, 3>& canvas, const Halves& h) {
+  const StreamFence fence;
   const int64_t W = h.width, H = h.height;
   std::vector<uint8_t> row(static_cast<size_t>(3 * W));
   for (int s = 0; s < 2; ++s) {
