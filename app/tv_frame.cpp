@@ -65,41 +65,76 @@ inline float light_of(float v) {
   return v <= 10.0f ? v * kFoot : curve;
 }
 
-void add_light_plain(const uint8_t* row, int64_t n, float* acc) {
-  for (int64_t k = 0; k < n; ++k) acc[k] += light_of(float(row[k]));
+// What one pass over the source rows does to the sums: acc[k] becomes, from
+// `first` on, the light of sample k of `top` (and of `bottom`, when there is
+// one) plus acc[k] unless `first`.
+struct LightPass {
+  const uint8_t* top;
+  const uint8_t* bottom;  // or null
+  bool first;
+};
+
+void add_light_plain(const LightPass& pass, int64_t from, int64_t n, float* acc) {
+  for (int64_t k = from; k < n; ++k) {
+    float light = light_of(float(pass.top[k]));
+    if (pass.bottom != nullptr) light += light_of(float(pass.bottom[k]));
+    acc[k] = pass.first ? light : acc[k] + light;
+  }
 }
 
 #if MPO_LIGHT_AVX2
-__attribute__((target("avx2,fma"))) void add_light_avx2(const uint8_t* row, int64_t n,
-                                                         float* acc) {
-  const __m256 foot = _mm256_set1_ps(kFoot), ten = _mm256_set1_ps(10.0f);
+#define MPO_AVX2_FMA __attribute__((target("avx2,fma")))
+
+MPO_AVX2_FMA inline __m256 light8(const uint8_t* samples) {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples));
+  const __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+  __m256 curve = _mm256_set1_ps(kCurve[5]);
+  for (int p = 4; p >= 0; --p) curve = _mm256_fmadd_ps(curve, v, _mm256_set1_ps(kCurve[p]));
+  return _mm256_blendv_ps(curve, _mm256_mul_ps(v, _mm256_set1_ps(kFoot)),
+                          _mm256_cmp_ps(v, _mm256_set1_ps(10.0f), _CMP_LE_OQ));
+}
+
+template <bool kTwoRows, bool kFirst>
+MPO_AVX2_FMA int64_t light_pass_avx2(const LightPass& pass, int64_t n, float* acc) {
   int64_t k = 0;
   for (; k + 8 <= n; k += 8) {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + k));
-    const __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-    __m256 curve = _mm256_set1_ps(kCurve[5]);
-    for (int p = 4; p >= 0; --p) curve = _mm256_fmadd_ps(curve, v, _mm256_set1_ps(kCurve[p]));
-    const __m256 light = _mm256_blendv_ps(curve, _mm256_mul_ps(v, foot),
-                                          _mm256_cmp_ps(v, ten, _CMP_LE_OQ));
-    _mm256_storeu_ps(acc + k, _mm256_add_ps(_mm256_loadu_ps(acc + k), light));
+    __m256 light = light8(pass.top + k);
+    if constexpr (kTwoRows) light = _mm256_add_ps(light, light8(pass.bottom + k));
+    if constexpr (!kFirst) light = _mm256_add_ps(light, _mm256_loadu_ps(acc + k));
+    _mm256_storeu_ps(acc + k, light);
   }
-  add_light_plain(row + k, n - k, acc + k);
+  return k;
 }
+
+MPO_AVX2_FMA void add_light_avx2(const LightPass& pass, int64_t n, float* acc) {
+  const bool two = pass.bottom != nullptr;
+  const int64_t done = two ? (pass.first ? light_pass_avx2<true, true>(pass, n, acc)
+                                         : light_pass_avx2<true, false>(pass, n, acc))
+                           : (pass.first ? light_pass_avx2<false, true>(pass, n, acc)
+                                         : light_pass_avx2<false, false>(pass, n, acc));
+  add_light_plain(pass, done, n, acc);
+}
+
+#undef MPO_AVX2_FMA
 #endif
 
-using AddLight = void (*)(const uint8_t*, int64_t, float*);
+void add_light_all_plain(const LightPass& pass, int64_t n, float* acc) {
+  add_light_plain(pass, 0, n, acc);
+}
+
+using AddLight = void (*)(const LightPass&, int64_t, float*);
 
 AddLight choose_add_light() {
 #if MPO_LIGHT_AVX2
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return add_light_avx2;
 #endif
-  return add_light_plain;
+  return add_light_all_plain;
 }
 
-// acc[k] += the light of sample k of `row`, k < n.
-void add_light(const uint8_t* row, int64_t n, float* acc) {
+// acc[k] for k < n as `pass` says.
+void add_light(const LightPass& pass, int64_t n, float* acc) {
   static const AddLight add = choose_add_light();
-  add(row, n, acc);
+  add(pass, n, acc);
 }
 
 // Light in 0..1 as a 16-bit sample, nearest.
@@ -124,8 +159,11 @@ inline void block_mean(const float* sums, int64_t cols, float scale, const Light
                        int64_t at) {
   Light4 sum = {0, 0, 0, 0};
   for (const float* end = sums + 3 * cols; sums < end; sums += 3) sum += load4(sums);
-  sum *= scale;
-  for (int p = 0; p < 3; ++p) small.plane[p][at] = to_sample(sum[p]);
+  // As to_sample does, four lanes at once.
+  sum = sum * (scale * 65535.0f) + 0.5f;
+  sum = sum < 0.0f ? Light4{0, 0, 0, 0} : sum;
+  sum = sum > 65535.0f ? Light4{65535, 65535, 65535, 65535} : sum;
+  for (int p = 0; p < 3; ++p) small.plane[p][at] = static_cast<uint16_t>(sum[p]);
 }
 
 // small (X, Y) = the average light of the kx x ky block of `source` at
@@ -138,9 +176,12 @@ void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64
   // Every block but the last in the row is kx pixels wide.
   const int64_t last = small.width - 1, last_cols = W - kx * last;
   for (int64_t Y = 0; Y < small.height; ++Y) {
-    std::fill(acc.begin(), acc.end(), 0.0f);
     const int64_t rows = std::min(ky, H - ky * Y);
-    for (int64_t y = ky * Y; y < ky * Y + rows; ++y) add_light(source.row(y) + 3 * dx, 3 * W, acc.data());
+    // Two rows a pass, the first pass setting the sums.
+    for (int64_t y = ky * Y; y < ky * Y + rows; y += 2) {
+      const uint8_t* bottom = y + 1 < ky * Y + rows ? source.row(y + 1) + 3 * dx : nullptr;
+      add_light({source.row(y) + 3 * dx, bottom, y == ky * Y}, 3 * W, acc.data());
+    }
     const float whole = 1.0f / float(rows * kx), cut = 1.0f / float(rows * last_cols);
     const int64_t at = Y * small.stride;
     for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, small, at + X);
