@@ -1,8 +1,6 @@
 #include "app/composites.h"
 
-#include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -21,7 +19,7 @@ int64_t grid_bytes(const PixelGrid& grid) {
 
 // A grid with the bounds W and H. The previous entry's grid is kept when it
 // has these bounds (all pictures of a camera have one size): only elements
-// with x < W and y < H are ever written, and the sweep overwrites all of
+// with x < W and y < H are ever written, and the fill overwrites all of
 // them.
 bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H) {
   if (grid && grid.p() == W && grid.q() == H) return true;
@@ -97,7 +95,7 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
                                   const ExtraOutputs& extra) {
   CompositeOutcome outcome;
   const FailureReport report(ui, extra.detailed_failures);
-  // All requested canvases first, then the one sweep that fills the grids
+  // All requested canvases first, then the one step that fills the grids
   // and draws, then the saves in the composites' order.
   std::array<PixelView, 3> canvas{};
   for (size_t i = 0; i < kComposites.size(); ++i) {

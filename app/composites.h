@@ -21,7 +21,7 @@ constexpr int kOuhSlot = 7;
 
 // The decoded halves of one entry: W x H from the left half, one colour
 // value per pixel, element (x, y) of each grid with y = 0 the top row.
-// The grids are filled by build_composites, in its drawing sweep, from the
+// The grids are filled by build_composites, in its drawing step, from the
 // pictures in slots 3 and 4 (which stay there until the entry ends).
 struct Halves {
   PixelGrid left;

@@ -1,6 +1,6 @@
-// The pixel passes between the decoded halves and the composites: one sweep
-// that copies both halves into their grids and draws the side-by-side,
-// half-width side-by-side and over/under images from the same pixels.
+// The pixel passes between the decoded halves and the composites: both
+// halves copied into their grids, and the side-by-side, half-width
+// side-by-side and over/under images drawn from the same pictures.
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@ struct Halves;
 // Fills both grids from the decoded pictures (grid (x, y) = pixel (x, y) for
 // x < W, y < H; zero where the picture has no pixel) and draws the
 // side-by-side, half-width side-by-side and over/under images (canvas 0, 1,
-// 2; a canvas without pixels is left out) in the same sweep.
+// 2; a canvas without pixels is left out) in the same step, half by half.
 void fill_and_draw(const std::array<PixelView, 3>& canvas, Halves& halves);
 
 // The same images drawn from the grids as they are.

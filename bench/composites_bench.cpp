@@ -1,4 +1,4 @@
-// The pixel work of one entry (grid fill and the three composites, one sweep)
+// The pixel work of one entry (grid fill and the three composites, one step)
 // beside the codec work it sits between (decode of both halves, encode of
 // the three composites), on camera-sized halves of 3648 x 2736.
 //
@@ -126,7 +126,7 @@ void GridFill(benchmark::State& state) {
   }
 }
 
-// The grids filled and the three composites drawn in one sweep (saving
+// The grids filled and the three composites drawn in one step (saving
 // costs nothing here): all of an entry's pixel work before the encoder.
 void CompositePasses(benchmark::State& state) {
   Scene& s = scene();
