@@ -219,15 +219,16 @@ MPO_INLINE void put_odd_pixels(uint8_t* dst, const uint8_t* src, int64_t n, int6
 //   over/under:              pixel (x, s (H div 2) + y div 2)        for y of parity s, y < 2 (H div 2)
 // Where W or H is odd, the half-width image's last column and the
 // over/under image's last row are not drawn.
-MPO_INLINE void draw_row(const std::array<PixelView, 3>& canvas, int s, int64_t W, int64_t H, int64_t y,
-              const uint8_t* src, int64_t n) {
+MPO_INLINE void draw_row(const std::array<PixelView, 3>& canvas, int s, int64_t W, int64_t H,
+                         int64_t y, const uint8_t* src, int64_t n) {
   const PixelView& sbs = canvas[0];
   const PixelView& sbsh = canvas[1];
   const PixelView& ouh = canvas[2];
   const int64_t half_w = W / 2, half_h = H / 2;
   if (sbs.pixels) put_pixels(sbs.row(y) + 3 * s * W, src, n, W);
   if (sbsh.pixels) put_odd_pixels(sbsh.row(y) + 3 * s * half_w, src, n / 2, half_w);
-  if (ouh.pixels && y % 2 == s && y < 2 * half_h) put_pixels(ouh.row(s * half_h + y / 2), src, n, W);
+  if (ouh.pixels && y % 2 == s && y < 2 * half_h)
+    put_pixels(ouh.row(s * half_h + y / 2), src, n, W);
 }
 
 // One half: its grid filled, then its rows drawn from the picture (the
