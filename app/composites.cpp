@@ -3,6 +3,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "app/grid_passes.h"
 #include "app/output_failure.h"
@@ -26,6 +28,21 @@ bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H) {
   allocate_grid(grid, W, H);
   if (!grid) return false;
   prefer_huge_pages(grid.data(), grid_bytes(grid));
+  return true;
+}
+
+// Room for a band of picture rows of width W, kept while the width stays.
+bool prepare_band(Halves& halves, int64_t W) {
+  const int64_t bytes = band_bytes(W);
+  if (halves.band_rows && halves.band_size == bytes) return true;
+  halves.band_rows.reset();
+  halves.band_size = 0;
+  try {
+    halves.band_rows = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  halves.band_size = bytes;
   return true;
 }
 
@@ -78,7 +95,8 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
   halves.height = H;
   halves.left_picture = images.view(kLeftSlot);
   halves.right_picture = images.view(kRightSlot);
-  const bool grids = prepare_grid(halves.left, W, H) && prepare_grid(halves.right, W, H);
+  const bool grids = prepare_grid(halves.left, W, H) && prepare_grid(halves.right, W, H) &&
+                     prepare_band(halves, W);
   halves.usable = grids && left_loaded && right_loaded && W > 0 && H > 0;
 }
 

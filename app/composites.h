@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "app/extra_outputs.h"
 #include "app/front_end.h"
@@ -28,6 +29,9 @@ struct Halves {
   PixelGrid right;
   PixelView left_picture;
   PixelView right_picture;
+  // Working rows of the pixel passes (band_bytes(width) bytes).
+  std::unique_ptr<uint8_t[]> band_rows;
+  int64_t band_size = 0;
   int64_t width = 0;
   int64_t height = 0;
   // Both halves decoded and both grids allocated. A half that cannot be

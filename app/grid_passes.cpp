@@ -9,16 +9,14 @@
 
 #include "app/composites.h"
 
-// The grid is column-major with respect to the picture, so its fill is a
-// transpose. The fill walks the picture in square tiles, one band of tile
-// columns after the other (the band's part of the grid is one contiguous
-// block): a tile's picture rows and grid column runs stay in the first-level
-// cache, and the loops over a whole tile have constant bounds, so that the
-// compiler turns them into vector code.
-//
-// The composites take the very pixels of the pictures in the same places
-// on their rows, so they are drawn row by row from the pictures, not from
-// the grids, and their rows are streamed past the caches.
+// The grid is column-major with respect to the picture, so every pass over
+// it is a transpose. The passes walk the picture in square tiles, one band
+// of tile rows after the other: each tile is filled into the grid and at
+// once read back from it, while its grid column runs are still in the
+// first-level cache, into the band's picture rows; the composites are then
+// drawn from those rows, which stay in the second-level cache, and their
+// rows are streamed past the caches. The loops over a whole tile have
+// constant bounds, so that the compiler turns them into vector code.
 //
 // On x86-64 each half's work is compiled for AVX2 as well and that copy
 // taken where the processor has it.
@@ -135,18 +133,62 @@ MPO_INLINE void fill_tile(const Fill& f, Tile& tile, int64_t x0, int64_t y0, int
   put_columns(f.grid + x0 * stride + y0, stride, tile, nx, ny);
 }
 
-// Whole tiles get constant extents.
-MPO_INLINE void fill_body(const Fill& f) {
-  alignas(64) Tile tile{};  // partial tiles leave stale parts unused
+// The tile from grid columns x0 + i, rows y0 + k.
+MPO_INLINE void get_columns(Tile& tile, const int64_t* column, int64_t stride, int64_t nx,
+                            int64_t ny) {
+  if (nx < kTile || ny < kTile) {
+    for (int64_t i = 0; i < nx; ++i, column += stride)
+      for (int64_t k = 0; k < ny; ++k) tile[k][i] = static_cast<uint32_t>(column[k]);
+    return;
+  }
+  for (int64_t i = 0; i < kTile; i += 4) {
+    for (int64_t k = 0; k < kTile; k += 4) {
+      Elements4 a, b, c, d;
+      const int64_t* run = column + i * stride + k;
+      std::memcpy(&a, run, sizeof a), std::memcpy(&b, run + stride, sizeof b);
+      std::memcpy(&c, run + 2 * stride, sizeof c), std::memcpy(&d, run + 3 * stride, sizeof d);
+      transpose(a, b, c, d);
+      store(&tile[k][i], a), store(&tile[k + 1][i], b), store(&tile[k + 2][i], c);
+      store(&tile[k + 3][i], d);
+    }
+  }
+}
+
+MPO_INLINE void unpack_row(uint8_t* bgr, const uint32_t* colour, int64_t n) {
+  for (int64_t i = 0; i < n; ++i) {
+    bgr[3 * i] = static_cast<uint8_t>(colour[i] >> 16);
+    bgr[3 * i + 1] = static_cast<uint8_t>(colour[i] >> 8);
+    bgr[3 * i + 2] = static_cast<uint8_t>(colour[i]);
+  }
+}
+
+// A band of kTile picture rows as the composites take them: B, G, R rows of
+// `pitch` bytes; no rows when nothing is drawn.
+struct Band {
+  uint8_t* rows;
+  int64_t pitch;
+};
+
+// The tile at (x0, y0) filled into the grid, then read back from it (still
+// in the first-level cache) into the band's rows.
+MPO_INLINE void pass_tile(const Fill& f, Tile& tile, const Band& band, int64_t x0, int64_t y0,
+                          int64_t nx, int64_t ny) {
+  fill_tile(f, tile, x0, y0, nx, ny);
+  if (band.rows == nullptr) return;
+  const int64_t stride = f.H + 1;
+  get_columns(tile, f.grid + x0 * stride + y0, stride, nx, ny);
+  for (int64_t k = 0; k < ny; ++k) unpack_row(band.rows + k * band.pitch + 3 * x0, tile[k], nx);
+}
+
+// The band of rows from y0 on through the grid, tile by tile; whole tiles
+// get constant extents.
+MPO_INLINE void pass_band(const Fill& f, Tile& tile, const Band& band, int64_t y0, int64_t ny) {
   for (int64_t x0 = 0; x0 < f.W; x0 += kTile) {
     const int64_t nx = std::min(kTile, f.W - x0);
-    for (int64_t y0 = 0; y0 < f.H; y0 += kTile) {
-      const int64_t ny = std::min(kTile, f.H - y0);
-      if (nx == kTile && ny == kTile) {
-        fill_tile(f, tile, x0, y0, kTile, kTile);
-      } else {
-        fill_tile(f, tile, x0, y0, nx, ny);
-      }
+    if (nx == kTile && ny == kTile) {
+      pass_tile(f, tile, band, x0, y0, kTile, kTile);
+    } else {
+      pass_tile(f, tile, band, x0, y0, nx, ny);
     }
   }
 }
@@ -231,33 +273,39 @@ MPO_INLINE void draw_row(const std::array<PixelView, 3>& canvas, int s, int64_t 
     put_pixels(ouh.row(s * half_h + y / 2), src, n, W);
 }
 
-// One half: its grid filled, then its rows drawn from the picture (the
-// fill's picture has zeros outside its w x h part).
-MPO_INLINE void half_body(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
-  fill_body(f);
-  for (int64_t y = 0; y < f.H; ++y) {
-    const bool inside = y < f.h && f.w > 0;
-    draw_row(canvas, s, f.W, f.H, y, inside ? f.picture->row(y) : nullptr, inside ? f.w : 0);
+// One half, one band of kTile rows after the other: the band's tiles
+// through the grid, then its rows drawn into the composites.
+MPO_INLINE void half_body(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
+                          const Band& band) {
+  alignas(64) Tile tile{};  // partial tiles leave stale parts unused
+  for (int64_t y0 = 0; y0 < f.H; y0 += kTile) {
+    const int64_t ny = std::min(kTile, f.H - y0);
+    pass_band(f, tile, band, y0, ny);
+    if (band.rows == nullptr) continue;
+    for (int64_t k = 0; k < ny; ++k)
+      draw_row(canvas, s, f.W, f.H, y0 + k, band.rows + k * band.pitch, f.W);
   }
 }
 
-void half_plain(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
-  half_body(canvas, s, f);
+void half_plain(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
+                const Band& band) {
+  half_body(canvas, s, f, band);
 }
 
 #if MPO_AVX2
 __attribute__((target("avx2"))) void half_avx2(const std::array<PixelView, 3>& canvas, int s,
-                                               const Fill& f) {
-  half_body(canvas, s, f);
+                                               const Fill& f, const Band& band) {
+  half_body(canvas, s, f, band);
 }
 #endif
 
-void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f) {
+void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
+                const Band& band) {
 #if MPO_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return half_avx2(canvas, s, f);
+  if (avx2) return half_avx2(canvas, s, f, band);
 #endif
-  half_plain(canvas, s, f);
+  half_plain(canvas, s, f, band);
 }
 
 struct StreamFence {
@@ -268,15 +316,21 @@ struct StreamFence {
 
 }  // namespace
 
+int64_t band_bytes(int64_t W) { return 3 * kTile * std::max<int64_t>(W, 1); }
+
 void fill_and_draw(const std::array<PixelView, 3>& canvas, Halves& h) {
+  if (!h.band_rows || h.band_size < band_bytes(h.width)) return;
+  // Without a composite to draw the tiles only go into the grids.
+  const bool draw = canvas[0].pixels || canvas[1].pixels || canvas[2].pixels;
+  const Band band{draw ? h.band_rows.get() : nullptr, 3 * h.width};
   const StreamFence fence;
   const PixelView* pictures[2] = {&h.left_picture, &h.right_picture};
   PixelGrid* grids[2] = {&h.left, &h.right};
   for (int s = 0; s < 2; ++s) {
     const PixelView& picture = *pictures[s];
     const int64_t w = picture.pixels ? std::min(h.width, picture.width) : 0;
-    const int64_t rows = picture.pixels ? std::min(h.height, picture.height) : 0;
-    sweep_half(canvas, s, Fill{grids[s]->data(), &picture, w, rows, h.width, h.height});
+    const int64_t height = picture.pixels ? std::min(h.height, picture.height) : 0;
+    sweep_half(canvas, s, Fill{grids[s]->data(), &picture, w, height, h.width, h.height}, band);
   }
 }
 
