@@ -1,23 +1,12 @@
 #include "app/viewing_formats.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "app/anaglyph_rows.h"
-
-// With GCC on x86-64 the anaglyph's mixing is compiled for AVX2 (eight
-// 32-bit products per instruction) beside the baseline; the program picks at
-// its start what the processor runs.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MPO_MIXING_PASS __attribute__((target_clones("avx2", "default")))
-#else
-#define MPO_MIXING_PASS
-#endif
 
 namespace mpo {
 
@@ -61,81 +50,29 @@ int64_t half_width_of(const PixelView& sbs) {
              : 0;
 }
 
-// floor((v + 500) / 1000) clamped to 0..255: the clamp comes first, after
-// which the sum is not negative and truncation is the floor.
-inline uint32_t thousandths_to_sample(int32_t v) {
-  return static_cast<uint32_t>(std::clamp(v + 500, 0, 255999)) / 1000;
-}
-
-// out[k] = the anaglyph pixel of left[k] and right[k] as a colour value, by
-// Dubois's matrices in thousandths (rows: output red, green, blue; columns:
-// input red, green, blue):
-//   left  [[437, 449, 164], [-62, -62, -24], [-48, -50, -17]]
-//   right [[-11, -32, -7], [377, 761, 9], [-26, -93, 1234]]
-// A whole band at a time, with a fixed count, so that the compiler runs
-// several pixels per instruction.
-[[gnu::always_inline]] inline void mix_band(const int64_t* left, const int64_t* right,
-                                            uint32_t* out) {
-  for (int64_t k = 0; k < kBand; ++k) {
-    const auto l = static_cast<int32_t>(left[k]), r = static_cast<int32_t>(right[k]);
-    const int32_t lr = l & 255, lg = (l >> 8) & 255, lb = (l >> 16) & 255;
-    const int32_t rr = r & 255, rg = (r >> 8) & 255, rb = (r >> 16) & 255;
-    const uint32_t red =
-        thousandths_to_sample(437 * lr + 449 * lg + 164 * lb - 11 * rr - 32 * rg - 7 * rb);
-    const uint32_t green =
-        thousandths_to_sample(-62 * lr - 62 * lg - 24 * lb + 377 * rr + 761 * rg + 9 * rb);
-    const uint32_t blue =
-        thousandths_to_sample(-48 * lr - 50 * lg - 17 * lb - 26 * rr - 93 * rg + 1234 * rb);
-    out[k] = red | green << 8 | blue << 16;
+// view (dx + x, top + k) = grid (x, y0 + k) for x < w, k < n.
+void copy_band(const PixelView& view, int64_t top, int64_t dx, const PixelGrid& grid, int64_t w,
+               int64_t y0, int64_t n) {
+  const int64_t stride = grid.q() + 1;
+  uint8_t* first = view.row(top) + 3 * dx;
+  for (int64_t x = 0; x < w; ++x) {
+    const int64_t* column = grid.data() + x * stride + y0;
+    if (x + kAhead < w) prefetch_run(column + kAhead * stride, n);
+    uint8_t* pixel = first + 3 * x;
+    for (int64_t k = 0; k < n; ++k) put_bgr(pixel - k * view.pitch, column[k]);
   }
 }
 
 // view (dx + x, y) = grid (x, y) for x < w, y < h.
 void copy_grid(const PixelView& view, int64_t dx, const PixelGrid& grid, int64_t w, int64_t h) {
-  const int64_t stride = grid.q() + 1;
-  for (int64_t y0 = 0; y0 < h; y0 += kBand) {
-    const int64_t n = std::min(kBand, h - y0);
-    uint8_t* top = view.row(y0) + 3 * dx;
-    for (int64_t x = 0; x < w; ++x) {
-      const int64_t* column = grid.data() + x * stride + y0;
-      if (x + kAhead < w) prefetch_run(column + kAhead * stride, n);
-      uint8_t* pixel = top + 3 * x;
-      for (int64_t k = 0; k < n; ++k) put_bgr(pixel - k * view.pitch, column[k]);
-    }
-  }
+  for (int64_t y0 = 0; y0 < h; y0 += kBand)
+    copy_band(view, y0, dx, grid, w, y0, std::min(kBand, h - y0));
 }
 
 struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
-
-MPO_MIXING_PASS void mix_picture(const Halves& h, const PixelView& canvas) {
-  const int64_t W = h.width, H = h.height;
-  const int64_t ls = h.left.q() + 1, rs = h.right.q() + 1;
-  // The last band's runs, padded to a whole band.
-  int64_t left_tail[kBand] = {}, right_tail[kBand] = {};
-  uint32_t mixed[kBand];
-  for (int64_t y0 = 0; y0 < H; y0 += kBand) {
-    const int64_t n = std::min(kBand, H - y0);
-    uint8_t* top = canvas.row(y0);
-    for (int64_t x = 0; x < W; ++x) {
-      const int64_t* left = h.left.data() + x * ls + y0;
-      const int64_t* right = h.right.data() + x * rs + y0;
-      if (x + kAhead < W) {
-        prefetch_run(left + kAhead * ls, n);
-        prefetch_run(right + kAhead * rs, n);
-      }
-      if (n < kBand) {
-        left = std::copy_n(left, n, left_tail) - n;
-        right = std::copy_n(right, n, right_tail) - n;
-      }
-      mix_band(left, right, mixed);
-      uint8_t* pixel = top + 3 * x;
-      for (int64_t k = 0; k < n; ++k) put_bgr(pixel - k * canvas.pitch, mixed[k]);
-    }
-  }
-}
 
 }  // namespace
 
@@ -158,9 +95,20 @@ bool draw_anaglyph(const PixelView& sbs, const PixelView& canvas) {
   return true;
 }
 
+// A band of rows at a time: both grids' rows side by side, then mixed as
+// the side-by-side image's rows are.
 bool draw_anaglyph(const Halves& h, const PixelView& canvas) {
   if (!halves_fit(h) || !canvas_is(canvas, h.width, h.height)) return false;
-  mix_picture(h, canvas);
+  const int64_t W = h.width, H = h.height;
+  Buffer band(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(6 * W * kBand))));
+  if (!band) return false;
+  const PixelView rows{band.get(), 2 * W, kBand, 6 * W};
+  for (int64_t y0 = 0; y0 < H; y0 += kBand) {
+    const int64_t n = std::min(kBand, H - y0);
+    copy_band(rows, 0, 0, h.left, W, y0, n);
+    copy_band(rows, 0, W, h.right, W, y0, n);
+    for (int64_t k = 0; k < n; ++k) anaglyph_row(rows, k, canvas.row(y0 + k));
+  }
   return true;
 }
 
