@@ -87,7 +87,7 @@ MPO_AVX2 void mix_avx2(const uint8_t* left, const uint8_t* right, uint8_t* out, 
   const Channel blue = factors(-17, -50, -48, 1234, -93, -26);
   const __m256i left_bg = MPO_PICK(0, z, 1, z), left_r = MPO_PICK(2, z, z, z);
   const __m256i right_b = MPO_PICK(z, z, 0, z), right_gr = MPO_PICK(1, z, 2, z);
-  const __m256i by125 = _mm256_set1_epi16(33555);
+  const __m256i by125 = _mm256_set1_epi16(static_cast<short>(uint16_t{33555}));
   // Per lane: red 0..3 in bytes 0..3, green in 4..7, blue in 8..11.
   const __m128i to_bgr = _mm_setr_epi8(8, 4, 0, 9, 5, 1, 10, 6, 2, 11, 7, 3, z, z, z, z);
   int64_t k = 0;

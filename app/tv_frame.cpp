@@ -137,11 +137,6 @@ void add_light(const LightPass& pass, int64_t n, float* acc) {
   add(pass, n, acc);
 }
 
-// Light in 0..1 as a 16-bit sample, nearest.
-inline uint16_t to_sample(float light) {
-  return static_cast<uint16_t>(std::clamp(static_cast<int>(light * 65535.0f + 0.5f), 0, 65535));
-}
-
 // Four samples of light: one pixel's three and the next one's first, which
 // rides along unused.
 typedef float Light4 __attribute__((vector_size(16)));
@@ -159,7 +154,7 @@ inline void block_mean(const float* sums, int64_t cols, float scale, const Light
                        int64_t at) {
   Light4 sum = {0, 0, 0, 0};
   for (const float* end = sums + 3 * cols; sums < end; sums += 3) sum += load4(sums);
-  // As to_sample does, four lanes at once.
+  // To 16-bit samples (nearest, clamped), four lanes at once.
   sum = sum * (scale * 65535.0f) + 0.5f;
   sum = sum < 0.0f ? Light4{0, 0, 0, 0} : sum;
   sum = sum > 65535.0f ? Light4{65535, 65535, 65535, 65535} : sum;
