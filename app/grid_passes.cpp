@@ -8,6 +8,7 @@
 #endif
 
 #include "app/composites.h"
+#include "app/grid_tiles_avx2.h"
 
 // The grid is column-major with respect to the picture, so every pass over
 // it is a transpose. The passes walk the picture in square tiles, one band
@@ -15,11 +16,14 @@
 // once read back from it, while its grid column runs are still in the
 // first-level cache, into the band's picture rows; the composites are then
 // drawn from those rows, which stay in the second-level cache, and their
-// rows are streamed past the caches. The loops over a whole tile have
-// constant bounds, so that the compiler turns them into vector code.
+// rows are streamed past the caches.
 //
-// On x86-64 each half's work is compiled for AVX2 as well and that copy
-// taken where the processor has it.
+// Where the processor has AVX2, whole tiles go straight from the picture
+// into the grid and from the grid into the band's rows in vector code
+// (app/grid_tiles_avx2), and the rest of each half's work is compiled for
+// AVX2 as well. Elsewhere, and at the edges, a tile passes through a small
+// buffer of colour values in loops with constant bounds, which the compiler
+// vectorises as far as the processor allows.
 
 #define MPO_INLINE [[gnu::always_inline]] inline
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -32,7 +36,7 @@ namespace mpo {
 
 namespace {
 
-constexpr int64_t kTile = 32;
+constexpr int64_t kTile = kGridTile;
 
 // Colour values red + 256 * green + 65536 * blue of a tile, row k column i.
 using Tile = uint32_t[kTile][kTile];
@@ -170,9 +174,18 @@ struct Band {
 };
 
 // The tile at (x0, y0) filled into the grid, then read back from it (still
-// in the first-level cache) into the band's rows.
+// in the first-level cache) into the band's rows. The vector code takes
+// whole tiles with two more picture pixels right of them, into which its
+// loads and its row stores reach (the next tile overwrites those bytes).
+template <bool Avx2>
 MPO_INLINE void pass_tile(const Fill& f, Tile& tile, const Band& band, int64_t x0, int64_t y0,
                           int64_t nx, int64_t ny) {
+  const bool whole = nx == kTile && ny == kTile;
+  if (Avx2 && whole && x0 + kTile + 2 <= f.w && y0 + kTile <= f.h) {
+    fill_tile_avx2(f.grid, f.H + 1, TileSource{f.picture, f.w}, x0, y0);
+    if (band.rows) read_tile_avx2(f.grid, f.H + 1, band.rows, band.pitch, x0, y0);
+    return;
+  }
   fill_tile(f, tile, x0, y0, nx, ny);
   if (band.rows == nullptr) return;
   const int64_t stride = f.H + 1;
@@ -182,13 +195,14 @@ MPO_INLINE void pass_tile(const Fill& f, Tile& tile, const Band& band, int64_t x
 
 // The band of rows from y0 on through the grid, tile by tile; whole tiles
 // get constant extents.
+template <bool Avx2>
 MPO_INLINE void pass_band(const Fill& f, Tile& tile, const Band& band, int64_t y0, int64_t ny) {
   for (int64_t x0 = 0; x0 < f.W; x0 += kTile) {
     const int64_t nx = std::min(kTile, f.W - x0);
     if (nx == kTile && ny == kTile) {
-      pass_tile(f, tile, band, x0, y0, kTile, kTile);
+      pass_tile<Avx2>(f, tile, band, x0, y0, kTile, kTile);
     } else {
-      pass_tile(f, tile, band, x0, y0, nx, ny);
+      pass_tile<Avx2>(f, tile, band, x0, y0, nx, ny);
     }
   }
 }
@@ -275,12 +289,13 @@ MPO_INLINE void draw_row(const std::array<PixelView, 3>& canvas, int s, int64_t 
 
 // One half, one band of kTile rows after the other: the band's tiles
 // through the grid, then its rows drawn into the composites.
+template <bool Avx2>
 MPO_INLINE void half_body(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
                           const Band& band) {
   alignas(64) Tile tile{};  // partial tiles leave stale parts unused
   for (int64_t y0 = 0; y0 < f.H; y0 += kTile) {
     const int64_t ny = std::min(kTile, f.H - y0);
-    pass_band(f, tile, band, y0, ny);
+    pass_band<Avx2>(f, tile, band, y0, ny);
     if (band.rows == nullptr) continue;
     for (int64_t k = 0; k < ny; ++k)
       draw_row(canvas, s, f.W, f.H, y0 + k, band.rows + k * band.pitch, f.W);
@@ -289,21 +304,20 @@ MPO_INLINE void half_body(const std::array<PixelView, 3>& canvas, int s, const F
 
 void half_plain(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
                 const Band& band) {
-  half_body(canvas, s, f, band);
+  half_body<false>(canvas, s, f, band);
 }
 
 #if MPO_AVX2
 __attribute__((target("avx2"))) void half_avx2(const std::array<PixelView, 3>& canvas, int s,
                                                const Fill& f, const Band& band) {
-  half_body(canvas, s, f, band);
+  half_body<true>(canvas, s, f, band);
 }
 #endif
 
 void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
                 const Band& band) {
 #if MPO_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return half_avx2(canvas, s, f, band);
+  if (grid_tiles_avx2_usable()) return half_avx2(canvas, s, f, band);
 #endif
   half_plain(canvas, s, f, band);
 }

@@ -99,7 +99,8 @@ class Composites : public ::testing::Test {
 };
 
 TEST_F(Composites, PlacementForEvenOddAndDegenerateSizes) {
-  const std::pair<int, int> sizes[] = {{8, 6}, {7, 5}, {1, 4}, {5, 1}, {70, 67}};
+  // 64 and 66 wide: the last whole tile without and with two pixels right of it.
+  const std::pair<int, int> sizes[] = {{8, 6}, {7, 5}, {1, 4}, {5, 1}, {70, 67}, {64, 33}, {66, 32}};
   uint32_t seed = 1;
   for (auto [w, h] : sizes) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
