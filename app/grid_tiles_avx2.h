@@ -23,8 +23,8 @@ struct TileSource {
 // Grid (x0 + i, y0 + k) = picture pixel (x0 + i, y0 + k) for i, k <
 // kGridTile, in a grid of columns `stride` elements apart. The picture must
 // have two more pixels right of the tile (its loads reach into them) and
-// kGridTile rows from y0 on; the same rows two tiles further right are asked
-// into the cache meanwhile.
+// kGridTile rows from y0 on; the same rows and grid runs two tiles further
+// right are asked into the caches meanwhile.
 void fill_tile_avx2(int64_t* grid, int64_t stride, const TileSource& source, int64_t x0,
                     int64_t y0);
 
