@@ -79,10 +79,10 @@ bool grid_tiles_avx2_usable() {
 MPO_AVX2 void fill_tile_avx2(int64_t* grid, int64_t stride, const TileSource& source, int64_t x0,
                              int64_t y0) {
   ask_ahead(grid, stride, source, x0, y0);
+  const PixelView& p = *source.picture;
   for (int64_t i = 0; i < kGridTile; i += 4) {
     int64_t* column = grid + (x0 + i) * stride + y0;
     for (int64_t k = 0; k < kGridTile; k += 4) {
-      const PixelView& p = *source.picture;
       __m128i a = colours_of(p.row(y0 + k) + 3 * (x0 + i));
       __m128i b = colours_of(p.row(y0 + k + 1) + 3 * (x0 + i));
       __m128i c = colours_of(p.row(y0 + k + 2) + 3 * (x0 + i));

@@ -14,7 +14,8 @@ constexpr int64_t kGridTile = 32;
 // True where the processor runs the functions below.
 bool grid_tiles_avx2_usable();
 
-// A picture's pixels as grid elements: red + 256 green + 65536 blue.
+// The decoded picture a grid is filled from; its pixels become the grid
+// elements red + 256 green + 65536 blue.
 struct TileSource {
   const PixelView* picture = nullptr;
   int64_t width = 0;  // pixels of each picture row that may be read
