@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "app/grid_passes.h"
+#include "render/grid_passes.h"
 #include "app/output_failure.h"
 #include "app/texts.h"
 #include "io/memory_policy.h"

@@ -8,6 +8,7 @@
 
 #include "app/extra_outputs.h"
 #include "app/front_end.h"
+#include "render/halves.h"
 #include "image/image_service.h"
 #include "io/text.h"
 
@@ -19,25 +20,6 @@ constexpr int kRightSlot = 4;
 constexpr int kSbsSlot = 5;
 constexpr int kSbshSlot = 6;
 constexpr int kOuhSlot = 7;
-
-// The decoded halves of one entry: W x H from the left half, one colour
-// value per pixel, element (x, y) of each grid with y = 0 the top row.
-// The grids are filled by build_composites, in its drawing step, from the
-// pictures in slots 3 and 4 (which stay there until the entry ends).
-struct Halves {
-  PixelGrid left;
-  PixelGrid right;
-  PixelView left_picture;
-  PixelView right_picture;
-  // Working rows of the pixel passes (band_bytes(width) bytes).
-  std::unique_ptr<uint8_t[]> band_rows;
-  int64_t band_size = 0;
-  int64_t width = 0;
-  int64_t height = 0;
-  // Both halves decoded and both grids allocated. A half that cannot be
-  // loaded never lends its slot's earlier contents to the entry.
-  bool usable = false;
-};
 
 // Loads the left file into slot 3 and the right one into slot 4 and makes
 // room for both grids. Where a right half smaller than the left has no

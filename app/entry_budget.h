@@ -9,30 +9,9 @@
 
 #include "app/extra_outputs.h"
 #include "app/front_end.h"
+#include "mpo/frame_header.h"
 
 namespace mpo {
-
-struct FrameHeader {
-  int64_t width = 0;
-  int64_t height = 0;
-  int components = 0;
-  int precision = 0;  // bits per sample
-  // A progressive frame, or one whose first scan holds fewer components
-  // than the frame: the decoder keeps every coefficient of it while it
-  // decodes, `coefficient_bytes` in all.
-  bool progressive = false;
-  bool multi_scan = false;
-  int64_t coefficient_bytes = 0;
-};
-
-// The frame header of the JPEG stream [bytes, bytes + size), found the way
-// the decoder finds it: SOI first, then the marker segments by their
-// lengths, stray bytes and fill bytes between segments skipped, up to the
-// first scan. None when the stream does not start with SOI, a segment runs
-// past the end, or a scan or the end of image comes before a frame header,
-// or no scan follows it: the decoder gives up on such a stream before it
-// allocates the picture.
-std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size);
 
 // The bytes an entry holds at its peak: the file bytes, both decoded halves
 // (each at its own size; a progressive half's coefficients while it is
@@ -63,12 +42,5 @@ struct EntryBudget {
   // not fit: read from the halves' frame headers.
   bool admits_entry(const uint8_t* file, int64_t size, int64_t separator) const;
 };
-
-// The memory this process may still take: the system's available memory,
-// held down by the address-space and data limits and by the memory limit of
-// the control group, where one is set. `override_bytes`, where given (a
-// decimal number of bytes), stands in for all of it. -1 when nothing can be
-// learned.
-int64_t memory_available(const char* override_bytes);
 
 }  // namespace mpo

@@ -37,11 +37,6 @@ Text base_path_of(const Text& mpo_path);
 // Empty when the file has none, or L < 2.
 MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path);
 
-// Offset S of the second image: the position nearest the middle (after the
-// middle first on a tie, at most size / 4 away) where "Exif" stands with
-// FF D8 FF E1 six bytes before it. Reads only inside [bytes, bytes + size).
-std::optional<int64_t> find_separator(const uint8_t* bytes, int64_t size);
-
 struct SplitResult {
   StopReason stop = StopReason::none;
   MemoryBlock file_bytes;

@@ -8,7 +8,7 @@
 
 #include "app/output_failure.h"
 #include "app/texts.h"
-#include "app/viewing_formats.h"
+#include "render/viewing_formats.h"
 #include "image/jpeg_codec.h"
 #include "io/memory_policy.h"
 

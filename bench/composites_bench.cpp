@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "app/composites.h"
-#include "app/grid_passes.h"
+#include "render/grid_passes.h"
 #include "app/front_end.h"
-#include "app/viewing_formats.h"
+#include "render/viewing_formats.h"
 #include "image/image_service.h"
 #include "image/jpeg_codec.h"
 #include "io/text.h"

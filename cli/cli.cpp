@@ -7,6 +7,7 @@
 
 #include "app/driver.h"
 #include "app/entry_budget.h"
+#include "io/machine_memory.h"
 #include "app/texts.h"
 #include "cli/progress.h"
 #include "cli/terminal_text.h"

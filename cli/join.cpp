@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mpo_join.h"
+#include "mpo/join.h"
 #include "app/output_failure.h"
 #include "app/texts.h"
 #include "cli/terminal_text.h"

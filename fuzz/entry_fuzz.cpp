@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "app/batch.h"
-#include "app/mp_index.h"
+#include "mpo/separator.h"
+#include "mpo/mp_index.h"
 #include "app/texts.h"
 #include "fuzz_support.h"
 #include "image/jpeg_codec.h"

@@ -5,6 +5,7 @@
 #include <csetjmp>
 
 #include "app/entry_budget.h"
+#include "mpo/frame_header.h"
 #include "fuzz_support.h"
 
 namespace {

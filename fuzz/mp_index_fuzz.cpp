@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <span>
 
-#include "app/mp_index.h"
-#include "app/mpo_join.h"
+#include "mpo/mp_index.h"
+#include "mpo/join.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

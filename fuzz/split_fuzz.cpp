@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/split.h"
+#include "mpo/separator.h"
 #include "fuzz_support.h"
 
 namespace {

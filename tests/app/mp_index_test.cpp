@@ -1,4 +1,4 @@
-#include "app/mp_index.h"
+#include "mpo/mp_index.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/split.h"
+#include "mpo/separator.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace mpo {

@@ -1,4 +1,4 @@
-#include "app/mpo_join.h"
+#include "mpo/join.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,8 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/mp_index.h"
+#include "mpo/mp_index.h"
 #include "app/split.h"
+#include "mpo/separator.h"
 #include "tests/support/process.h"
 #include "tools/mpogen/jpeg_stream.h"
 #include "tools/mpogen/mpogen.h"

@@ -1,4 +1,5 @@
 #include "app/split.h"
+#include "mpo/separator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/viewing_formats.h"
+#include "render/viewing_formats.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "app/grid_passes.h"
+#include "render/grid_passes.h"
 
 namespace mpo {
 namespace {

@@ -1,10 +1,10 @@
-#include "app/mpo_join.h"
+#include "mpo/join.h"
 
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "app/mp_index.h"
+#include "mpo/mp_index.h"
 #include "image/jpeg_markers.h"
 
 namespace mpo {

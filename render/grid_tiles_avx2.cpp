@@ -1,4 +1,4 @@
-#include "app/grid_tiles_avx2.h"
+#include "render/grid_tiles_avx2.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>

@@ -1,4 +1,4 @@
-#include "app/anaglyph_rows.h"
+#include "render/anaglyph_rows.h"
 
 #include <algorithm>
 

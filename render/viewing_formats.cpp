@@ -1,4 +1,4 @@
-#include "app/viewing_formats.h"
+#include "render/viewing_formats.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "app/anaglyph_rows.h"
+#include "render/anaglyph_rows.h"
 
 namespace mpo {
 

@@ -1,4 +1,4 @@
-#include "app/mp_index.h"
+#include "mpo/mp_index.h"
 
 #include <algorithm>
 #include <cstring>

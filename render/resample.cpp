@@ -1,4 +1,4 @@
-#include "app/resample.h"
+#include "render/resample.h"
 
 #include <climits>
 #include <cstring>

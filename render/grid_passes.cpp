@@ -1,4 +1,4 @@
-#include "app/grid_passes.h"
+#include "render/grid_passes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +7,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "app/composites.h"
-#include "app/grid_tiles_avx2.h"
+#include "render/halves.h"
+#include "render/grid_tiles_avx2.h"
 
 // The grid is column-major with respect to the picture, so every pass over
 // it is a transpose. The passes walk the picture in square tiles, one band
@@ -20,7 +20,7 @@
 //
 // Where the processor has AVX2, whole tiles go straight from the picture
 // into the grid and from the grid into the band's rows in vector code
-// (app/grid_tiles_avx2), and the rest of each half's work is compiled for
+// (render/grid_tiles_avx2), and the rest of each half's work is compiled for
 // AVX2 as well. Elsewhere, and at the edges, a tile passes through a small
 // buffer of colour values in loops with constant bounds, which the compiler
 // vectorises as far as the processor allows.

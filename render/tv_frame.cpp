@@ -1,4 +1,4 @@
-#include "app/tv_frame.h"
+#include "render/tv_frame.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "app/resample.h"
+#include "render/resample.h"
 
 // On x86-64 the sums of light also come as AVX2 code with FMA, taken where
 // the processor has both.

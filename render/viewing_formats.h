@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "app/composites.h"
-#include "app/tv_frame.h"
+#include "render/halves.h"
+#include "render/tv_frame.h"
 #include "image/image_service.h"
 
 namespace mpo {
