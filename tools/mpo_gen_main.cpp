@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ constexpr const char* kUsage =
     "                  no_second_image, truncated_first, truncated_second,\n"
     "                  second_jfif_no_exif, second_xmp_first, tiny_second, gain_map\n"
     "  --make S, --model S, --software S   Exif texts\n"
+    "  --turn DEG, --scale S, --shift-rows PX   misalign the right view by a known\n"
+    "                  rotation (degrees), scale and downward shift about the centre\n"
     "Exit status: 0 written, 1 failure, 2 usage error.\n";
 
 int usage_error(const std::string& message) {
@@ -36,6 +39,15 @@ bool parse_number(std::string_view text, T& out, T lo, T hi) {
   T value{};
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi) return false;
+  out = value;
+  return true;
+}
+
+bool parse_double(std::string_view text, double& out, double lo, double hi) {
+  const std::string copy(text);
+  char* end = nullptr;
+  const double value = std::strtod(copy.c_str(), &end);
+  if (copy.empty() || end != copy.c_str() + copy.size() || !(value >= lo && value <= hi)) return false;
   out = value;
   return true;
 }
@@ -71,6 +83,12 @@ int main(int argc, char** argv) {
       auto variant = mpogen::variant_from_name(value);
       ok = variant.has_value();
       if (ok) options.variant = *variant;
+    } else if (arg == "--turn") {
+      ok = parse_double(value, options.turn_degrees, -45, 45);
+    } else if (arg == "--scale") {
+      ok = parse_double(value, options.scale, 0.5, 2);
+    } else if (arg == "--shift-rows") {
+      ok = parse_double(value, options.shift_rows, -10000, 10000);
     } else if (arg == "--make") {
       options.make = value;
     } else if (arg == "--model") {

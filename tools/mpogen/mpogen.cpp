@@ -98,7 +98,10 @@ Bytes half_samples(const Options& o, int eye, const detail::HalfSize& size, Jpeg
   view.width = size.width;
   view.height = size.height;
   view.disparity = size.disparity;
-  return render_view(view, eye);
+  Bytes samples = render_view(view, eye);
+  if (eye == 1 && (o.turn_degrees != 0 || o.scale != 1 || o.shift_rows != 0))
+    samples = misaligned(samples, size.width, size.height, o.turn_degrees, o.scale, o.shift_rows);
+  return samples;
 }
 
 }  // namespace

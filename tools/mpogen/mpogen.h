@@ -51,6 +51,12 @@ struct Options {
   int height = 480;
   int quality = 90;
   int disparity = 16;  // horizontal shift of the right view, in pixels
+  // A known misalignment of the right view about the picture's centre:
+  // turned by `turn_degrees` (clockwise on screen), scaled by `scale`, then
+  // moved down by `shift_rows` pixels (bicubic resampling).
+  double turn_degrees = 0;
+  double scale = 1;
+  double shift_rows = 0;
   uint32_t seed = 1;
   Variant variant = Variant::camera;
   std::string make = "MPOGEN";
@@ -71,6 +77,10 @@ struct Options {
 // The RGB pixels (top row first, 3 bytes per pixel) of one view of the scene.
 // eye 0 = left, 1 = right. Empty when the size is not positive.
 Bytes render_view(const Options& options, int eye);
+
+// The view `rgb` (w x h) as the misaligned right camera would show it.
+Bytes misaligned(const Bytes& rgb, int w, int h, double turn_degrees, double scale,
+                 double shift_rows);
 
 // One complete JPEG of one view, with its Exif APP1 segment (and, for
 // eye 0, the MPF APP2 segment) as the variant says. Empty on failure
