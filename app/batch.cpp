@@ -1,7 +1,10 @@
 #include "app/batch.h"
 
+#include "app/aligned_mpo.h"
 #include "app/lossless_output.h"
 #include "app/output_failure.h"
+#include "app/report.h"
+#include "app/stereo_outputs.h"
 #include "app/texts.h"
 #include "app/viewing_outputs.h"
 
@@ -22,6 +25,7 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
                                EntryBudget{extra_.entry_memory, flags, extra_});
   if (split.stop != StopReason::none) {
     result.stop = split.stop;
+    add_report_line(entry, texts::kStatusUnreadable);
     ui_.show_message(texts::kErrorTitle, stop_reason_text(split.stop) + u"\r" + entry.mpo_path);
     return result;
   }
@@ -42,14 +46,17 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   // Halves no output draws from are not decoded at all.
   const bool drawn = flags.sbs || flags.sbsh || flags.ouh || extra_.anaglyph || extra_.cross ||
                      extra_.tv;
-  if (drawn) {
+  const bool stereo = extra_.corrects_stereo();
+  if (drawn || stereo) {
     decode_halves(images_, split.left_written ? split.left_name : Text(),
                   split.right_written ? split.right_name : Text(), halves_);
   }
   ui_.keep_painted();
+  if (stereo) correct_stereo(entry, base_path, split, result);
 
   const CompositeOutcome composites =
-      build_composites(images_, ui_, base_path, flags, halves_, extra_);
+      drawn || !stereo ? build_composites(images_, ui_, base_path, flags, halves_, extra_)
+                       : CompositeOutcome{};
   result.output_failed = result.output_failed || composites.any_failed;
   ui_.keep_painted();
   if (flags.exif && !write_exif_image(files_, ui_, base_path, split.exif_segment, name_,
@@ -57,8 +64,26 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
     result.output_failed = true;
   }
   write_extra_outputs(base_path, split, composites.sbs_written, result);
+  if (!stereo) add_report_line(entry, texts::kStatusUnchanged);
   // The file bytes and the Exif segment go with `split`.
   return result;
+}
+
+void EntryProcessor::correct_stereo(const Entry& entry, const Text& base_path,
+                                    const SplitResult& split, EntryResult& result) {
+  const StereoRecord record = correct_halves(images_, ui_, entry.mpo_path, halves_, extra_);
+  ui_.keep_painted();
+  if (!write_aligned_mpo(files_, images_, ui_, base_path, halves_, split, extra_))
+    result.output_failed = true;
+  if (extra_.report) extra_.report->add(entry.position, entry.mpo_path, record);
+  ui_.keep_painted();
+}
+
+void EntryProcessor::add_report_line(const Entry& entry, const char* status) {
+  if (!extra_.report) return;
+  StereoRecord record;
+  record.status = status;
+  extra_.report->add(entry.position, entry.mpo_path, record);
 }
 
 void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResult& split,

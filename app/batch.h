@@ -18,6 +18,8 @@ struct Entry {
   // Where the outputs go: base path to which the suffixes are appended.
   // Empty: next to the MPO (its path without the extension).
   Text output_base;
+  // Place in the batch's list (the stereo report's order).
+  size_t position = 0;
 };
 
 // The entry's base path: output_base, or the MPO path without extension.
@@ -42,6 +44,12 @@ class EntryProcessor {
   EntryResult process(const Entry& entry, OptionFlags& flags);
 
  private:
+  // The command line's stereo correction of the decoded halves, the
+  // corrected pair's MPO and the entry's report line.
+  void correct_stereo(const Entry& entry, const Text& base_path, const SplitResult& split,
+                      EntryResult& result);
+  // A report line of an entry the stereo correction did not measure.
+  void add_report_line(const Entry& entry, const char* status);
   // The command line's viewing formats and lossless side-by-side.
   // `sbs_drawn`: the side-by-side slot holds this entry's halves.
   void write_extra_outputs(const Text& base_path, const SplitResult& split, bool sbs_drawn,

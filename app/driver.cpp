@@ -87,6 +87,7 @@ std::vector<Entry> entries_to_convert(FileService& files, Reporter& reporter,
                                       const RunConfig& config, bool list_open,
                                       const std::vector<ListedPath>& listed, RunResult& result) {
   std::vector<Entry> entries = read_entries(files, list_open);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].position = i;
   if (config.paths.empty()) return entries;
   if (!config.output_dir.empty()) place_outputs(entries, listed, config.output_dir);
   drop_repeats(entries);

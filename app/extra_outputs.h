@@ -14,6 +14,12 @@
 
 namespace mpo {
 
+class StereoReport;
+
+// --window: the stereo window left alone, put at the near point, or moved
+// by a fixed number of pixels.
+enum class WindowMode { none, automatic, fixed };
+
 struct ExtraOutputs {
   bool anaglyph = false;  // base path + "_ana.jpg", W x H
   bool cross = false;     // base path + "_x.jpg", 2W x H
@@ -28,6 +34,16 @@ struct ExtraOutputs {
   // Bytes one entry may take (app/entry_budget.h); negative: no limit. The
   // scheduler sets each worker's share.
   int64_t entry_memory = -1;
+  // Stereo correction (command line only): the halves' vertical
+  // misalignment removed, the stereo window set; every drawn format then
+  // comes from the corrected halves, which are also written as
+  // base path + "_aligned.mpo".
+  bool align = false;
+  WindowMode window = WindowMode::none;
+  int window_pixels = 0;  // the shift of WindowMode::fixed
+  // Where each entry's line of the stereo report goes; null: nowhere.
+  StereoReport* report = nullptr;
+  bool corrects_stereo() const { return align || window != WindowMode::none; }
   bool operator==(const ExtraOutputs&) const = default;
 };
 

@@ -91,4 +91,38 @@ inline constexpr char16_t kReasonNoExif[] = u"keine Exif-Daten in der MPO-Datei"
 inline constexpr char16_t kReasonNoSideBySide[] = u"keine SBS-Datei";
 inline constexpr char16_t kReasonUnknown[] = u"unbekannter Fehler";
 
+// The stereo correction (command line only): the corrected pair's file,
+// notes shown under "Hinweis" and followed by '\r' and the MPO, and the
+// report's status words.
+inline constexpr char16_t kAlignedSuffix[] = u"_aligned.mpo";
+inline constexpr char16_t kAlignedFailed[] =
+    u"Die ausgerichtete MPO-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kAlignTooFewMatches[] =
+    u"Zu wenige \u00fcbereinstimmende Bildmerkmale (Himmel, Nebel, eine glatte Fl\u00e4che): "
+    u"das Bildpaar bleibt unausgerichtet";
+inline constexpr char16_t kAlignImplausible[] =
+    u"Die gemessene Abweichung ist gr\u00f6\u00dfer, als ein Kamerapaar verstellt sein kann "
+    u"(mehr als 5 Grad, 10 % der H\u00f6he oder 10 % im Ma\u00dfstab): das Bildpaar bleibt "
+    u"unausgerichtet";
+inline constexpr char16_t kStereoUnequal[] =
+    u"Die beiden Bilder sind verschieden gro\u00df: das Bildpaar bleibt unver\u00e4ndert";
+inline constexpr char16_t kWindowNoDisparity[] =
+    u"Keine Disparit\u00e4t messbar: das Stereofenster bleibt, wie es ist";
+inline constexpr char16_t kWindowTooWide[] =
+    u"Die Verschiebung ist breiter als das Bild: das Stereofenster bleibt, wie es ist";
+inline constexpr char16_t kDepthHardToView[] =
+    u"Die Tiefe des Bildpaars betr\u00e4gt mehr als 1/30 der Bildbreite: es kann schwer zu "
+    u"betrachten sein";
+inline constexpr char16_t kReportFailed[] = u"Der Bericht konnte nicht geschrieben werden";
+inline constexpr char kStatusAligned[] = "ausgerichtet";
+inline constexpr char kStatusAlreadyAligned[] = "schon_ausgerichtet";
+inline constexpr char kStatusTooFewMatches[] = "zu_wenig_merkmale";
+inline constexpr char kStatusImplausible[] = "unplausibel";
+inline constexpr char kStatusUnequal[] = "ungleiche_bilder";
+inline constexpr char kStatusUnreadable[] = "nicht_lesbar";
+inline constexpr char kStatusNoDisparity[] = "keine_disparitaet";
+inline constexpr char kStatusWindowTooWide[] = "fenster_zu_breit";
+inline constexpr char kStatusWindow[] = "fenster";
+inline constexpr char kStatusUnchanged[] = "unveraendert";  // no correction asked for
+
 }  // namespace mpo::texts

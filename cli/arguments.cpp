@@ -30,6 +30,13 @@ const char* const kUsage =
     "  --lossless        Sidebyside-Bild ohne neue Komprimierung (_sbs-lossless.jpg)\n"
     "  --quality Q       JPEG-Qualität 1 bis 100 der neu komprimierten Bilder (Voreinstellung: 70)\n"
     "  --mp-index        ohne gefundene Trennstelle das zweite Bild über den MP-Index suchen\n"
+    "  --align           Höhenversatz, Drehung und Maßstab zwischen linkem und rechtem Bild\n"
+    "                    messen und ausgleichen; alle Bildformate zeigen dann das ausgerichtete\n"
+    "                    Paar, das zusätzlich als _aligned.mpo entsteht\n"
+    "  --window auto     Stereofenster an den nächsten Punkt des Bildes legen (Bilder waagrecht\n"
+    "                    verschieben und gleich breit beschneiden; entsteht auch als _aligned.mpo)\n"
+    "  --window PX       Bilder um PX Pixel gegeneinander verschieben (positiv: Szene nach hinten)\n"
+    "  --report DATEI    Messwerte je MPO-Datei als CSV-Tabelle in DATEI schreiben\n"
     "  --output-dir DIR  alle Ausgaben unter DIR statt neben den MPO-Dateien, Pfade relativ zu PFAD\n"
     "  --keep-going      nach einer nicht lesbaren MPO-Datei mit den übrigen weitermachen\n"
     "  --jobs N          N Dateien gleichzeitig umwandeln, 1 bis 256 (Voreinstellung: Prozessorkerne)\n"
@@ -48,6 +55,24 @@ std::optional<int> number_in(const std::string& s, int low, int high) {
   const int n = std::atoi(s.c_str());
   if (n < low || n > high) return std::nullopt;
   return n;
+}
+
+// The largest shift --window takes.
+constexpr int kMaxWindow = 32767;
+
+// --window auto, or a whole number of pixels (with its sign).
+bool window_from(const std::string& value, ExtraOutputs& extras) {
+  if (value == "auto") {
+    extras.window = WindowMode::automatic;
+    return true;
+  }
+  const bool negative = !value.empty() && value[0] == '-';
+  const auto n = number_in(negative || (!value.empty() && value[0] == '+') ? value.substr(1) : value,
+                           0, kMaxWindow);
+  if (!n) return false;
+  extras.window = WindowMode::fixed;
+  extras.window_pixels = negative ? -*n : *n;
+  return true;
 }
 
 ParsedArguments usage_error(std::string reason) {
@@ -69,6 +94,7 @@ bool apply_format(const std::string& a, OptionFlags& flags, ExtraOutputs& extras
   else if (a == "--tv") extras.tv = true;
   else if (a == "--lossless") extras.lossless = true;
   else if (a == "--mp-index") extras.mp_index = true;
+  else if (a == "--align") extras.align = true;
   else if (a == "--every") {
     flags = OptionFlags{1, 1, 1, 1};
     extras.anaglyph = extras.cross = extras.tv = true;
@@ -116,6 +142,13 @@ std::optional<std::string> apply_valued(const std::string& a, Reader& in, CliOpt
     const auto n = number_in(*q, 1, 100);
     if (missing || !n) return "--quality braucht eine Zahl von 1 bis 100";
     o.extras.quality = *n;
+  } else if (auto w = in.value(a, "--window", missing)) {
+    if (missing || !window_from(*w, o.extras))
+      return "--window braucht \"auto\" oder eine Pixelzahl von -" + std::to_string(kMaxWindow) +
+             " bis " + std::to_string(kMaxWindow);
+  } else if (auto r = in.value(a, "--report", missing)) {
+    if (missing || r->empty()) return "--report braucht eine Datei";
+    o.report = *r;
   } else if (auto d = in.value(a, "--output-dir", missing)) {
     if (missing || d->empty()) return "--output-dir braucht einen Ordner";
     o.output_dir = *d;

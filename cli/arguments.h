@@ -21,6 +21,7 @@ struct CliOptions {
   int jobs = 1;
   std::vector<std::string> paths;  // as given: folders and files
   std::string output_dir;          // empty: outputs next to the MPOs
+  std::string report;              // --report FILE; empty: no report
 };
 
 // --join LEFT RIGHT OUT: two JPEGs into one MPO.

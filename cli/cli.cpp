@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/driver.h"
 #include "app/entry_budget.h"
+#include "app/report.h"
+#include "app/scheduler.h"
 #include "io/machine_memory.h"
 #include "app/texts.h"
 #include "cli/progress.h"
@@ -14,6 +19,7 @@
 #include "image/image_service.h"
 #include "io/files.h"
 #include "io/interrupts.h"
+#include "render/corrected_halves.h"
 
 namespace mpo {
 
@@ -93,11 +99,21 @@ int run_cli(const CliOptions& options, std::ostream& err, bool terminal) {
   config.list_file = from_utf8(list_file);
   config.remove_list_early = true;
 
+  // The workers share the cores: the pixel analysis takes each one's share.
+  set_analysis_threads(usable_cores() / std::max(1, std::min(options.jobs, usable_cores())));
+  StereoReport report;
+  if (!options.report.empty()) config.extras.report = &report;
+
   FileService files;
   ImageService images;
   CliReporter reporter(err, terminal);
   const RunResult result = run_batch(files, images, reporter, config);
   FileService::remove_file(config.list_file);  // in case the run ended before reading it
+  if (!options.report.empty() && !report.write(absolute_path(options.report))) {
+    print_error(err, to_utf8(texts::kReportFailed) + "\n" + options.report + ": " +
+                         std::strerror(errno));
+    return 1;
+  }
   return result.exit_status();
 }
 
