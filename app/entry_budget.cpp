@@ -19,6 +19,16 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
+// The stereo correction: both corrected halves, the grey halves at full
+// resolution and reduced, room for the disparity analysis, and the
+// corrected pair's two encoded halves beside the joined MPO (each about
+// the size of the file at most).
+int64_t stereo_correction(int64_t file_size, int64_t W, int64_t H) {
+  constexpr int64_t kAnalysis = int64_t{8} << 20;
+  const int64_t greys = 2 * (W * H + W * H / 4);
+  return 2 * picture_bytes(W, H) + greys + kAnalysis + 2 * std::max<int64_t>(file_size, 0);
+}
+
 // The command line's further outputs: the viewing formats' canvases (the TV
 // frame with room for its scaling steps) and, for the lossless side-by-side,
 // both halves' coefficients beside the joined file.
@@ -30,6 +40,7 @@ int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& lef
   if (extras.anaglyph) bytes += picture_bytes(W, H);
   if (extras.cross) bytes += picture_bytes(2 * W, H);
   if (extras.tv) bytes += 5 * kTvFrame;
+  if (extras.corrects_stereo()) bytes += stereo_correction(file_size, W, H);
   if (extras.lossless) {
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
@@ -73,7 +84,7 @@ bool EntryBudget::admits_entry(const uint8_t* file, int64_t size, int64_t separa
   separator = std::clamp<int64_t>(separator, 0, size);
   const auto left = read_frame_header(file, separator);
   const auto right = read_frame_header(file + separator, size - separator);
-  return entry_memory(size, left, right, flags) <= bytes;
+  return entry_memory(size, left, right, flags, extras) <= bytes;
 }
 
 }  // namespace mpo

@@ -18,7 +18,8 @@ namespace mpo {
 // decoded), two W x H grids of 8-byte elements ((W + 1)(H + 1) each, W x H
 // from the left half), the composites the flags ask for and the command
 // line's further outputs (their canvases; both halves' coefficients and the
-// joined file for the lossless side-by-side). A half without
+// joined file for the lossless side-by-side; the corrected halves and the
+// analysis buffers of the stereo correction). A half without
 // a readable frame header, or with one the decoder refuses (a side above
 // kMaxImageSide, samples of other than 8 bits), is never decoded and
 // counts nothing.

@@ -22,6 +22,9 @@ constexpr double kMaxShare = 0.10;     // of the height, and in scale
 // A richer model replaces a simpler one only when it lowers the held-out
 // error by this share.
 constexpr double kBetter = 0.97;
+constexpr double kBetterPixels = 0.01;
+// The roll of the baseline shows only against a spread of disparities.
+constexpr double kRollSpread = 4.0;
 
 struct Match {
   cv::Point2d left, right;  // full-resolution positions
@@ -140,11 +143,20 @@ std::vector<Match> trimmed(std::vector<Match> matches, const cv::Point2d& c, dou
 // The terms that lower the held-out error: none at all for a pair that
 // no correction makes better.
 unsigned chosen_terms(const std::vector<Match>& matches, const cv::Point2d& c, double norm) {
+  double sum = 0, square = 0;
+  for (const Match& m : matches) {
+    const double d = m.right.x - m.left.x;
+    sum += d;
+    square += d * d;
+  }
+  const double n = double(matches.size());
+  const bool roll = square / n - (sum / n) * (sum / n) >= kRollSpread * kRollSpread;
   unsigned best = 0;
   double best_error = held_out_error(matches, 0, c, norm);
   for (const unsigned terms : {unsigned{kBase}, kBase | kRoll, kBase | kKeystone, kBase | kRoll | kKeystone}) {
+    if ((terms & kRoll) && !roll) continue;
     const double error = held_out_error(matches, terms, c, norm);
-    if (error < kBetter * best_error) {
+    if (error < kBetter * best_error && error < best_error - kBetterPixels) {
       best = terms;
       best_error = error;
     }
