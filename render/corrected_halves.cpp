@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "render/cubic_warp.h"
+
 namespace mpo {
 
 namespace {
@@ -44,7 +46,7 @@ void draw_corrected(const PixelView& source, const cv::Matx33d& map, bool resamp
   if (affine(to_source)) {
     const cv::Matx23d m(to_source(0, 0), to_source(0, 1), to_source(0, 2), to_source(1, 0),
                         to_source(1, 1), to_source(1, 2));
-    cv::warpAffine(from, to, m, to.size(), flags, cv::BORDER_REPLICATE);
+    cubic_warp(from, to, m);
   } else {
     cv::warpPerspective(from, to, to_source, to.size(), flags, cv::BORDER_REPLICATE);
   }
