@@ -99,8 +99,9 @@ int run_cli(const CliOptions& options, std::ostream& err, bool terminal) {
   config.list_file = from_utf8(list_file);
   config.remove_list_early = true;
 
-  // The workers share the cores: the pixel analysis takes each one's share.
-  set_analysis_threads(usable_cores() / std::max(1, std::min(options.jobs, usable_cores())));
+  // The workers share the cores: the stereo analysis takes each one's share.
+  if (options.extras.corrects_stereo())
+    set_analysis_threads(usable_cores() / std::max(1, std::min(options.jobs, usable_cores())));
   StereoReport report;
   if (!options.report.empty()) config.extras.report = &report;
 
