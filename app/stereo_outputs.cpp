@@ -64,13 +64,21 @@ const char* set_window(const ReducedHalf& left, const ReducedHalf& right,
   return nullptr;
 }
 
-// A slot holding a w x h picture, the previous entry's kept when it fits.
-PixelView picture_slot(ImageService& images, int slot, int64_t w, int64_t h) {
+// The top-left w x h part of a slot holding a picture of the halves' full
+// size: the previous entry's is kept when it has that size, so a batch of
+// one camera's pictures takes no fresh memory for its corrected halves.
+PixelView picture_slot(ImageService& images, int slot, const Halves& halves, int64_t w,
+                       int64_t h) {
   PixelView view = images.view(slot);
-  if (view.pixels && view.width == w && view.height == h) return view;
-  if (!images.create_image(slot, w, h)) return {};
-  view = images.view(slot);
-  prefer_huge_pages(view.pixels, view.pitch * view.height);
+  if (!view.pixels || view.width != halves.width || view.height != halves.height) {
+    if (!images.create_image(slot, halves.width, halves.height)) return {};
+    view = images.view(slot);
+    prefer_huge_pages(view.pixels, view.pitch * view.height);
+  }
+  // Rows are stored bottom row first: the part's rows end at the top.
+  view.pixels += (view.height - h) * view.pitch;
+  view.width = w;
+  view.height = h;
   return view;
 }
 
@@ -85,8 +93,8 @@ bool fit_grid(PixelGrid& grid, int64_t w, int64_t h) {
 // Draws both corrected halves and makes them the halves the formats use.
 void apply_plan(ImageService& images, const StereoPlan& plan, Halves& halves) {
   const cv::Rect lc = plan.left_cut(), rc = plan.right_cut();
-  const PixelView left = picture_slot(images, kCorrectedLeftSlot, lc.width, lc.height);
-  const PixelView right = picture_slot(images, kCorrectedRightSlot, rc.width, rc.height);
+  const PixelView left = picture_slot(images, kCorrectedLeftSlot, halves, lc.width, lc.height);
+  const PixelView right = picture_slot(images, kCorrectedRightSlot, halves, rc.width, rc.height);
   if (!left.pixels || !right.pixels) {
     halves.usable = false;
     return;

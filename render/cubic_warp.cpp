@@ -100,7 +100,12 @@ void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m) {
   // takes each destination pixel from its column.
   const double p = m(0, 0) - m(0, 1) * m(1, 0) / m(1, 1), q = m(0, 1) / m(1, 1);
   const double r = m(0, 2) - m(0, 1) * m(1, 2) / m(1, 1);
-  cv::Mat mid(src.rows, dst.cols, CV_8UC3);
+  // The intermediate's memory stays with the thread and only grows: fresh
+  // pages for every picture would cost as much as a pass.
+  thread_local cv::Mat room;
+  const size_t bytes = size_t(src.rows) * size_t(dst.cols) * 3;
+  if (room.total() < bytes) room.create(1, int(bytes), CV_8UC1);
+  cv::Mat mid(src.rows, dst.cols, CV_8UC3, room.data);
   cv::parallel_for_(cv::Range(0, src.rows), [&](const cv::Range& rows) {
     for (int v = rows.start; v < rows.end; ++v)
       resample_row(src.ptr<uint8_t>(v), src.cols, mid.ptr<uint8_t>(v), dst.cols, p, q * v + r);

@@ -7,6 +7,7 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
+#include <opencv2/flann.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace mpo {
@@ -210,7 +211,7 @@ std::vector<Match> matched_features(const ReducedHalf& left, const ReducedHalf& 
   orb->detectAndCompute(right.grey, cv::noArray(), kr, dr);
   if (kl.size() < size_t(kMinMatches) || kr.size() < size_t(kMinMatches)) return {};
   std::vector<std::vector<cv::DMatch>> knn;
-  cv::BFMatcher(cv::NORM_HAMMING).knnMatch(dl, dr, knn, 2);
+  cv::FlannBasedMatcher(cv::makePtr<cv::flann::LshIndexParams>(6, 12, 1)).knnMatch(dl, dr, knn, 2);
   std::vector<cv::Point2f> pl, pr;
   const double max_rows = 2.5 * kMaxShare * left.grey.rows;
   for (const auto& m : knn) {
