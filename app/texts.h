@@ -69,6 +69,9 @@ inline constexpr char16_t kAnaglyphSuffix[] = u"_ana.jpg";
 inline constexpr char16_t kCrossSuffix[] = u"_x.jpg";
 inline constexpr char16_t kTvSuffix[] = u"_tv.jpg";
 inline constexpr char16_t kLosslessSuffix[] = u"_sbs-lossless.jpg";
+inline constexpr char16_t kWiggleWebpSuffix[] = u"_wiggle.webp";
+inline constexpr char16_t kWiggleGifSuffix[] = u"_wiggle.gif";
+inline constexpr char16_t kVrSuffix[] = u"_vr.jpg";
 
 // An output that could not be built or written (shown under "Fehlerinfo").
 inline constexpr char16_t kSbsFailed[] = u"Die SBS-Datei konnte nicht erstellt werden";
@@ -83,6 +86,11 @@ inline constexpr char16_t kCrossFailed[] = u"Die Kreuzblick-Datei konnte nicht e
 inline constexpr char16_t kTvFailed[] = u"Die TV-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kLosslessFailed[] =
     u"Die verlustfreie SBS-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kWiggleWebpFailed[] =
+    u"Die WebP-Wackelbild-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kWiggleGifFailed[] =
+    u"Die GIF-Wackelbild-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kVrFailed[] = u"Die VR-Datei konnte nicht erstellt werden";
 
 // Why an output was not written, beside the system's own reasons (command
 // line only: the file's name, ": ", the reason).
