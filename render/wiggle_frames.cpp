@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "render/tv_frame.h"
 
@@ -81,13 +83,27 @@ bool draw_wiggle_frames(const Halves& halves, WiggleFrames& frames) {
   const int64_t n = 4 * size.w * size.h;
   frames.left = bytes_for(n);
   frames.right = bytes_for(n);
-  std::unique_ptr<uint8_t[]> work_bytes = bytes_for(3 * size.w * size.h), room_left, room_right;
-  if (!frames.left || !frames.right || !work_bytes) return false;
-  const PixelView work{work_bytes.get(), size.w, size.h, 3 * size.w};
+  std::unique_ptr<uint8_t[]> work_left = bytes_for(3 * size.w * size.h),
+                             work_right = bytes_for(3 * size.w * size.h), room_left, room_right;
+  if (!frames.left || !frames.right || !work_left || !work_right) return false;
   const PixelView left = half_source(halves.left_picture, halves.left, W, H, room_left);
   const PixelView right = half_source(halves.right_picture, halves.right, W, H, room_right);
-  return left.pixels && right.pixels && draw_frame(left, W, H, work, frames.left.get()) &&
-         draw_frame(right, W, H, work, frames.right.get());
+  if (!left.pixels || !right.pixels) return false;
+  const PixelView left_work{work_left.get(), size.w, size.h, 3 * size.w};
+  const PixelView right_work{work_right.get(), size.w, size.h, 3 * size.w};
+  // The right frame on a thread of its own while this one draws the left
+  // (both in turn here where no thread can be started).
+  bool right_drawn = false;
+  auto draw_right = [&] { right_drawn = draw_frame(right, W, H, right_work, frames.right.get()); };
+  std::thread helper;
+  try {
+    helper = std::thread(draw_right);
+  } catch (const std::system_error&) {
+    draw_right();
+  }
+  const bool left_drawn = draw_frame(left, W, H, left_work, frames.left.get());
+  if (helper.joinable()) helper.join();
+  return left_drawn && right_drawn;
 }
 
 }  // namespace mpo

@@ -36,7 +36,8 @@ struct WiggleFrames {
 // averages in linear light, then the Mitchell filter); a half of the
 // frames' size is copied as it is. Where the right picture is smaller than
 // the left, its missing pixels are black, as in every other format. False
-// for halves that are not usable or when working memory runs out.
+// for halves that are not usable or when working memory runs out. The
+// right frame is drawn on a second thread meanwhile.
 bool draw_wiggle_frames(const Halves& halves, WiggleFrames& frames);
 
 }  // namespace mpo
