@@ -56,9 +56,11 @@ bool left_out(std::span<const uint8_t> b, const Segment& s) {
   return s.code == jpeg::kAPP1 && (opens_with(b, s, kXmpHeader) || opens_with(b, s, kExtendedXmpHeader));
 }
 
-// Copies the left view's segments with `xmp` inserted; false when the
-// header cannot be walked up to a scan.
-bool splice(std::span<const uint8_t> left, std::span<const uint8_t> xmp, std::vector<uint8_t>& out) {
+// Copies the left view's segments with the XMP for `crop` and `right`
+// inserted; false when the header cannot be walked up to a scan or the
+// XMP cannot be made (`no_memory` set then).
+bool splice(std::span<const uint8_t> left, std::span<const uint8_t> right, const PanoramaCrop& crop,
+            std::vector<uint8_t>& out, bool& no_memory) {
   if (left.size() < 4 || jpeg::read_be16(left.data()) != jpeg::marker_word(jpeg::kSOI)) return false;
   out.insert(out.end(), left.begin(), left.begin() + 2);
   bool inserted = false;
@@ -66,7 +68,10 @@ bool splice(std::span<const uint8_t> left, std::span<const uint8_t> xmp, std::ve
     Segment s;
     if (!segment_at(left, at, s)) return false;
     if (!inserted && s.code != jpeg::kAPP0 && !is_exif(left, s)) {
-      out.insert(out.end(), xmp.begin(), xmp.end());
+      if (!put_vr_xmp_segments(crop, right, out)) {
+        no_memory = true;
+        return false;
+      }
       inserted = true;
     }
     if (!left_out(left, s)) out.insert(out.end(), left.begin() + s.start, left.begin() + s.end);
@@ -88,21 +93,18 @@ VrPhoto make_vr_photo(std::span<const uint8_t> left, std::span<const uint8_t> ri
     photo.refusal = VrRefusal::right_unreadable;
     return photo;
   }
-  const auto xmp = vr_xmp_segments(panorama_crop(frame->width, frame->height, fov), right);
-  if (!xmp) {
-    photo.refusal = VrRefusal::no_memory;
-    return photo;
-  }
+  bool no_memory = false;
   try {
-    photo.jpeg.reserve(left.size() + xmp->size());
-    if (!splice(left, *xmp, photo.jpeg)) {
-      photo.refusal = VrRefusal::left_unreadable;
-      photo.jpeg = {};
-    }
+    // The left view and the right one in base64 with the segments' headers.
+    photo.jpeg.reserve(left.size() + right.size() / 3 * 4 + right.size() / 600 + (1 << 16));
+    if (splice(left, right, panorama_crop(frame->width, frame->height, fov), photo.jpeg,
+               no_memory))
+      return photo;
+    photo.refusal = no_memory ? VrRefusal::no_memory : VrRefusal::left_unreadable;
   } catch (const std::bad_alloc&) {
     photo.refusal = VrRefusal::no_memory;
-    photo.jpeg = {};
   }
+  photo.jpeg = {};
   return photo;
 }
 

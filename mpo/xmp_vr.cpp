@@ -4,6 +4,8 @@
 #include <nettle/md5.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -41,20 +43,29 @@ std::string standard_packet(const PanoramaCrop& c, const std::string& guid) {
 }
 
 // The extended packet: no packet wrapper, the image's data as one
-// attribute.
-std::string extended_packet(std::span<const uint8_t> jpeg) {
-  const std::string head = std::string("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF xmlns:rdf=\"") +
-                           kRdf + "\">\n  <rdf:Description rdf:about=\"\"" +
-                           attribute("xmlns:GImage", kGImage) + "\n    GImage:Data=\"";
-  const std::string tail = "\"/>\n </rdf:RDF>\n</x:xmpmeta>";
-  std::string packet;
-  packet.reserve(head.size() + BASE64_ENCODE_RAW_LENGTH(jpeg.size()) + tail.size());
-  packet = head;
-  packet.resize(head.size() + BASE64_ENCODE_RAW_LENGTH(jpeg.size()));
-  base64_encode_raw(packet.data() + head.size(), jpeg.size(), jpeg.data());
-  packet += tail;
-  return packet;
-}
+// attribute. Written once, straight into memory of its own size.
+class ExtendedPacket {
+ public:
+  explicit ExtendedPacket(std::span<const uint8_t> jpeg) {
+    const std::string head =
+        std::string("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF xmlns:rdf=\"") + kRdf +
+        "\">\n  <rdf:Description rdf:about=\"\"" + attribute("xmlns:GImage", kGImage) +
+        "\n    GImage:Data=\"";
+    const std::string tail = "\"/>\n </rdf:RDF>\n</x:xmpmeta>";
+    const size_t data = BASE64_ENCODE_RAW_LENGTH(jpeg.size());
+    size_ = head.size() + data + tail.size();
+    bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size_);
+    std::memcpy(bytes_.get(), head.data(), head.size());
+    base64_encode_raw(reinterpret_cast<char*>(bytes_.get() + head.size()), jpeg.size(),
+                      jpeg.data());
+    std::memcpy(bytes_.get() + head.size() + data, tail.data(), tail.size());
+  }
+  std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_ = 0;
+};
 
 void put_be(std::vector<uint8_t>& out, uint64_t value, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -105,18 +116,17 @@ std::string md5_hex(std::span<const uint8_t> bytes) {
   return hex;
 }
 
-std::optional<std::vector<uint8_t>> vr_xmp_segments(const PanoramaCrop& crop,
-                                                    std::span<const uint8_t> right_jpeg) {
+bool put_vr_xmp_segments(const PanoramaCrop& crop, std::span<const uint8_t> right_jpeg,
+                         std::vector<uint8_t>& out) {
   try {
-    const std::string extended = extended_packet(right_jpeg);
-    if (extended.size() > UINT32_MAX) return std::nullopt;
-    const std::string guid = md5_hex(bytes_of(extended));
+    const ExtendedPacket extended(right_jpeg);
+    const auto whole = extended.bytes();
+    if (whole.size() > UINT32_MAX) return false;
+    const std::string guid = md5_hex(whole);
     const std::string standard = standard_packet(crop, guid);
-    const size_t chunks = (extended.size() + kExtendedChunk - 1) / kExtendedChunk;
-    std::vector<uint8_t> out;
-    out.reserve(standard.size() + extended.size() + chunks * 80 + 64);
+    const size_t chunks = (whole.size() + kExtendedChunk - 1) / kExtendedChunk;
+    out.reserve(out.size() + standard.size() + whole.size() + chunks * 80 + 64);
     put_segment(out, {header_of(kXmpHeader), bytes_of(standard)});
-    const auto whole = bytes_of(extended);
     for (size_t at = 0; at < whole.size(); at += kExtendedChunk) {
       uint8_t numbers[8];
       for (int i = 0; i < 4; ++i) {
@@ -126,11 +136,11 @@ std::optional<std::vector<uint8_t>> vr_xmp_segments(const PanoramaCrop& crop,
       put_segment(out, {header_of(kExtendedXmpHeader), bytes_of(guid), numbers,
                         whole.subspan(at, std::min<size_t>(kExtendedChunk, whole.size() - at))});
     }
-    return out;
+    return true;
   } catch (const std::bad_alloc&) {
-    return std::nullopt;
+    return false;
   } catch (const std::length_error&) {
-    return std::nullopt;
+    return false;
   }
 }
 

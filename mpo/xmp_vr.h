@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,12 +44,13 @@ constexpr int64_t kExtendedChunk = 65533 - 35 - 32 - 4 - 4;
 // The 32 upper-case hex digits of the MD5 of `bytes`.
 std::string md5_hex(std::span<const uint8_t> bytes);
 
-// Every APP1 segment (marker, length field, payload) of the VR photo's
-// XMP, one after the other: the standard packet with the panorama fields
-// and the image's MIME type, naming the extended packet's MD5, then the
-// extended packet with `right_jpeg` in base64, in order. None when the
-// extended packet would exceed 4 GiB or memory runs out.
-std::optional<std::vector<uint8_t>> vr_xmp_segments(const PanoramaCrop& crop,
-                                                    std::span<const uint8_t> right_jpeg);
+// Appends every APP1 segment (marker, length field, payload) of the VR
+// photo's XMP to `out`: the standard packet with the panorama fields and
+// the image's MIME type, naming the extended packet's MD5, then the
+// extended packet with `right_jpeg` in base64, in order. False (with `out`
+// in an unspecified state) when the extended packet would exceed 4 GiB or
+// memory runs out.
+bool put_vr_xmp_segments(const PanoramaCrop& crop, std::span<const uint8_t> right_jpeg,
+                         std::vector<uint8_t>& out);
 
 }  // namespace mpo
