@@ -48,7 +48,7 @@ std::string md5_hex(std::span<const uint8_t> bytes);
 // photo's XMP to `out`: the standard packet with the panorama fields and
 // the image's MIME type, naming the extended packet's MD5, then the
 // extended packet with `right_jpeg` in base64, in order. False (with `out`
-// in an unspecified state) when the extended packet would exceed 4 GiB or
+// left incomplete) when the extended packet would exceed 4 GiB or
 // memory runs out.
 bool put_vr_xmp_segments(const PanoramaCrop& crop, std::span<const uint8_t> right_jpeg,
                          std::vector<uint8_t>& out);
