@@ -4,6 +4,8 @@
 
 #include "render/wiggle_encode.h"
 
+#include <omp.h>
+
 extern "C" {
 #include <gif_lib.h>
 #include <libimagequant.h>
@@ -35,6 +37,10 @@ struct Indexed {
 };
 
 bool quantise(const WiggleFrames& frames, Indexed& out) {
+  // The quantiser's loops stay on this thread: the batch's workers already
+  // keep every core busy, and a team of threads that wait for each other
+  // at every loop's end crawls when a core is taken from one of them.
+  omp_set_num_threads(1);
   const int w = static_cast<int>(frames.width), h = static_cast<int>(frames.height);
   const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
   const Liq<liq_attr> attr(liq_attr_create());
