@@ -53,15 +53,17 @@ bool is_exif(std::span<const uint8_t> b, const Segment& s) {
 // Segments left out of the VR photo: the MP index and XMP of the view.
 bool left_out(std::span<const uint8_t> b, const Segment& s) {
   if (s.code == jpeg::kAPP2) return opens_with(b, s, "MPF");
-  return s.code == jpeg::kAPP1 && (opens_with(b, s, kXmpHeader) || opens_with(b, s, kExtendedXmpHeader));
+  return s.code == jpeg::kAPP1 &&
+         (opens_with(b, s, kXmpHeader) || opens_with(b, s, kExtendedXmpHeader));
 }
 
 // Copies the left view's segments with the XMP for `crop` and `right`
 // inserted; false when the header cannot be walked up to a scan or the
 // XMP cannot be made (`no_memory` set then).
-bool splice(std::span<const uint8_t> left, std::span<const uint8_t> right, const PanoramaCrop& crop,
-            std::vector<uint8_t>& out, bool& no_memory) {
-  if (left.size() < 4 || jpeg::read_be16(left.data()) != jpeg::marker_word(jpeg::kSOI)) return false;
+bool splice(std::span<const uint8_t> left, std::span<const uint8_t> right,
+            const PanoramaCrop& crop, std::vector<uint8_t>& out, bool& no_memory) {
+  if (left.size() < 4 || jpeg::read_be16(left.data()) != jpeg::marker_word(jpeg::kSOI))
+    return false;
   out.insert(out.end(), left.begin(), left.begin() + 2);
   bool inserted = false;
   for (size_t at = 2;;) {

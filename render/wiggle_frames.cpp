@@ -68,7 +68,8 @@ bool draw_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& 
 
 WiggleSize wiggle_size(int64_t W, int64_t H) {
   const int64_t longest = std::max(W, H);
-  if (W < 1 || H < 1 || longest <= kWiggleLongestSide) return {std::max<int64_t>(W, 0), std::max<int64_t>(H, 0)};
+  if (W < 1 || H < 1 || longest <= kWiggleLongestSide)
+    return {std::max<int64_t>(W, 0), std::max<int64_t>(H, 0)};
   const auto side = [&](int64_t n) {
     return std::max<int64_t>((2 * kWiggleLongestSide * n + longest) / (2 * longest), 1);
   };

@@ -173,7 +173,8 @@ TEST_F(DisplayTargets, VrPhotoReadByExiftool) {
   extra.fov = 90;
   const std::string base = convert("vr", mpo.bytes, extra);
   ASSERT_FALSE(result.output_failed);
-  const auto fields = test::run_process({"exiftool", "-s", "-s", "-n", "-XMP-GPano:all", base + "_vr.jpg"});
+  const auto fields =
+      test::run_process({"exiftool", "-s", "-s", "-n", "-XMP-GPano:all", base + "_vr.jpg"});
   EXPECT_EQ(fields.out,
             "ProjectionType: equirectangular\n"
             "CroppedAreaLeftPixels: 960\n"
