@@ -21,9 +21,10 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
 // What the wiggle pictures take per pixel of a frame: both frames in
-// R, G, B, A and the working rows of their scaling, the animation encoder's
-// canvases and the quantiser's pixels (measured: about 53 bytes).
-constexpr int64_t kWiggleBytesPerPixel = 64;
+// R, G, B, A and the working planes of their scaling (both halves at once),
+// the animation encoder's canvases and the quantiser's pixels (measured
+// for camera pictures: about 63 bytes).
+constexpr int64_t kWiggleBytesPerPixel = 72;
 
 int64_t wiggle_bytes(const std::optional<FrameHeader>& right, int64_t W, int64_t H) {
   const WiggleSize frame = wiggle_size(W, H);
