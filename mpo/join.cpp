@@ -124,6 +124,12 @@ struct Input {
   DroppedTail dropped;
 };
 
+// Whether an image begins at `start`, behind `end`.
+bool holds_image_at(std::span<const uint8_t> jpeg, int64_t start, int64_t end) {
+  return start >= end && start <= static_cast<int64_t>(jpeg.size()) - 2 &&
+         jpeg::read_be16(jpeg.data() + start) == jpeg::marker_word(jpeg::kSOI);
+}
+
 std::optional<Input> take_input(std::span<const uint8_t> jpeg) {
   const auto header = read_jpeg_header(jpeg);
   if (!header) return std::nullopt;
@@ -134,7 +140,7 @@ std::optional<Input> take_input(std::span<const uint8_t> jpeg) {
   input.dropped.bytes = size - end;
   if (const auto index = read_mp_index(jpeg))
     for (size_t i = 1; i < index->entries.size(); ++i)
-      if (index->entries[i].start >= end && index->entries[i].start < size) ++input.dropped.images;
+      if (holds_image_at(jpeg, index->entries[i].start, end)) ++input.dropped.images;
   return input;
 }
 
