@@ -32,7 +32,7 @@ const char* const kUsage =
     "  --every           alle Bildformate: --all, --anaglyph, --cross und --tv (ohne --lossless)\n"
     "  --lossless        Sidebyside-Bild ohne neue Komprimierung (_sbs-lossless.jpg)\n"
     "  --quality Q       JPEG-Qualität 1 bis 100 der neu komprimierten Bilder (Voreinstellung: 70)\n"
-    "  --mp-index        ohne gefundene Trennstelle das zweite Bild über den MP-Index suchen\n"
+    "  --mp-index        das zweite Bild über den MP-Index suchen, ohne gültigen Index per Bytesuche\n"
     "  --output-dir DIR  alle Ausgaben unter DIR statt neben den MPO-Dateien, Pfade relativ zu PFAD\n"
     "  --keep-going      nach einer nicht lesbaren MPO-Datei mit den übrigen weitermachen\n"
     "  --jobs N          N Dateien gleichzeitig umwandeln, 1 bis 256 (Voreinstellung: Prozessorkerne)\n"

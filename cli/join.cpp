@@ -183,9 +183,7 @@ int refuse_join(std::ostream& err, const JoinRequest& join, JoinRefusal refusal)
   return 1;
 }
 
-}  // namespace
-
-int run_join(const JoinRequest& join, std::ostream& err) {
+int join_files(const JoinRequest& join, std::ostream& err) {
   InputFile left(join.left), right(join.right);
   for (InputFile* input : {&left, &right}) {
     const Outcome opened = input->open();
@@ -202,6 +200,17 @@ int run_join(const JoinRequest& join, std::ostream& err) {
   if (result.refusal != JoinRefusal::none) return refuse_join(err, join, result.refusal);
   report_notes(join, result, err);
   return write_mpo(join.out, result.bytes, err);
+}
+
+}  // namespace
+
+int run_join(const JoinRequest& join, std::ostream& err) {
+  try {
+    return join_files(join, err);
+  } catch (const std::bad_alloc&) {
+    // What little is allocated beside the inputs and the MPO.
+    return refuse(err, join.out, {Fault::no_memory});
+  }
 }
 
 }  // namespace mpo
