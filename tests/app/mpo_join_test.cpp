@@ -134,6 +134,15 @@ TEST(JoinMpo, SplitsBackIntoTheFirstImages) {
   EXPECT_TRUE(joined.found_by_byte_search);
   expect_pair(joined.bytes, Bytes(primary.begin(), primary.end()), right);
 
+  // A progressive stream with restarts ends at its own EOI, tables between
+  // scans passed over by their lengths.
+  mpogen::JpegSettings settings;
+  settings.progressive = true, settings.restart_rows = 1;
+  Bytes progressive = mpogen::encode_jpeg(settings, mpogen::ramp_samples(settings.width, settings.height, 3, 5, 7).data());
+  const auto first_size = int64_t(progressive.size());
+  progressive.insert(progressive.end(), right.begin(), right.end());
+  EXPECT_EQ(join_mpo(progressive, right).left_dropped.bytes, int64_t(progressive.size()) - first_size);
+
   const Bytes tiny = mpogen::make_half({.width = 64, .height = 48, .variant = Variant::tiny_second}, 1);
   const JoinResult unequal = join_mpo(half(Variant::camera, 0), tiny);
   EXPECT_FALSE(unequal.found_by_byte_search);
