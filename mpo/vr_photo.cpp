@@ -5,56 +5,25 @@
 
 #include "image/jpeg_markers.h"
 #include "mpo/frame_header.h"
+#include "mpo/jpeg_segments.h"
 #include "mpo/xmp_vr.h"
 
 namespace mpo {
 
 namespace {
 
-// One marker segment of the header: its code and where its bytes lie
-// (from its marker, fill bytes before the code included, to its end).
-struct Segment {
-  int code = 0;
-  size_t start = 0;
-  size_t payload = 0;  // after the length field
-  size_t end = 0;
-};
-
-// The segment at `at` (an 0xFF); false when there is none or it runs past
-// the end. A scan runs to the end of the bytes.
-bool segment_at(std::span<const uint8_t> b, size_t at, Segment& s) {
-  size_t p = at;
-  while (p < b.size() && b[p] == jpeg::kMarkerPrefix) ++p;
-  if (p == at || p >= b.size() || b[p] == 0) return false;
-  s.code = b[p];
-  s.start = at;
-  // Markers without a segment: TEM and the restart markers.
-  if (s.code == 0x01 || (s.code >= 0xD0 && s.code <= 0xD7)) {
-    s.payload = s.end = p + 1;
-    return true;
-  }
-  if (p + 2 >= b.size()) return false;
-  const size_t length = static_cast<size_t>(jpeg::read_be16(&b[p + 1]));
-  s.payload = p + 3;
-  s.end = s.code == jpeg::kSOS ? b.size() : p + 1 + length;
-  return length >= 2 && p + 1 + length <= b.size();
-}
-
 // Its payload begins with `header` (with its terminating zero byte).
 template <size_t N>
-bool opens_with(std::span<const uint8_t> b, const Segment& s, const char (&header)[N]) {
-  return s.end - s.payload >= N && std::memcmp(&b[s.payload], header, N) == 0;
-}
-
-bool is_exif(std::span<const uint8_t> b, const Segment& s) {
-  return s.code == jpeg::kAPP1 && opens_with(b, s, "Exif\0");
+bool opens_with(std::span<const uint8_t> b, const HeaderSegment& s, const char (&header)[N]) {
+  return s.end - s.payload() >= static_cast<int64_t>(N) &&
+         std::memcmp(b.data() + s.payload(), header, N) == 0;
 }
 
 // Segments left out of the VR photo: the MP index and XMP of the view.
-bool left_out(std::span<const uint8_t> b, const Segment& s) {
-  if (s.code == jpeg::kAPP2) return opens_with(b, s, "MPF");
-  return s.code == jpeg::kAPP1 &&
-         (opens_with(b, s, kXmpHeader) || opens_with(b, s, kExtendedXmpHeader));
+bool left_out(std::span<const uint8_t> b, const HeaderSegment& s) {
+  return is_mpf_segment(b, s) ||
+         (s.code == jpeg::kAPP1 &&
+          (opens_with(b, s, kXmpHeader) || opens_with(b, s, kExtendedXmpHeader)));
 }
 
 // Copies the left view's segments with the XMP for `crop` and `right`
@@ -66,19 +35,22 @@ bool splice(std::span<const uint8_t> left, std::span<const uint8_t> right,
     return false;
   out.insert(out.end(), left.begin(), left.begin() + 2);
   bool inserted = false;
-  for (size_t at = 2;;) {
-    Segment s;
-    if (!segment_at(left, at, s)) return false;
-    if (!inserted && s.code != jpeg::kAPP0 && !is_exif(left, s)) {
+  for (int64_t at = 2;;) {
+    const auto segment = next_segment(left, at);
+    if (!segment) return false;
+    if (!inserted && segment->code != jpeg::kAPP0 && !is_exif_segment(left, *segment)) {
       if (!put_vr_xmp_segments(crop, right, out)) {
         no_memory = true;
         return false;
       }
       inserted = true;
     }
-    if (!left_out(left, s)) out.insert(out.end(), left.begin() + s.start, left.begin() + s.end);
-    if (s.code == jpeg::kSOS) return true;
-    at = s.end;
+    // From the first scan on, everything as it is.
+    const bool scan = segment->code == jpeg::kSOS;
+    const auto stop = scan ? left.end() : left.begin() + segment->end;
+    if (!left_out(left, *segment)) out.insert(out.end(), left.begin() + segment->offset, stop);
+    if (scan) return true;
+    at = segment->end;
   }
 }
 
