@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/image_service.h"
+#include "render/wiggle_frames.h"
 
 namespace mpo {
 
@@ -19,19 +20,36 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
-// The stereo correction: both corrected halves, the grey halves at full
-// resolution and reduced, room for the disparity analysis, and the
-// corrected pair's two encoded halves beside the joined MPO (each about
-// the size of the file at most).
+// The stereo correction: both corrected halves and the warp's intermediate
+// picture, the grey halves at full resolution and reduced, room for the
+// disparity analysis, and the corrected pair's two encoded halves beside
+// the joined MPO (each about the size of the file at most).
 int64_t stereo_correction(int64_t file_size, int64_t W, int64_t H) {
   constexpr int64_t kAnalysis = int64_t{8} << 20;
   const int64_t greys = 2 * (W * H + W * H / 4);
-  return 2 * picture_bytes(W, H) + greys + kAnalysis + 2 * std::max<int64_t>(file_size, 0);
+  return 3 * picture_bytes(W, H) + greys + kAnalysis + 2 * std::max<int64_t>(file_size, 0);
+}
+
+// What the wiggle pictures take per pixel of a frame: both frames in
+// R, G, B, A and the working planes of their scaling (both halves at once),
+// the animation encoder's canvases and the quantiser's pixels (measured
+// for camera pictures: about 63 bytes).
+constexpr int64_t kWiggleBytesPerPixel = 72;
+
+int64_t wiggle_bytes(const std::optional<FrameHeader>& right, int64_t W, int64_t H) {
+  const WiggleSize frame = wiggle_size(W, H);
+  int64_t bytes = kWiggleBytesPerPixel * frame.w * frame.h;
+  // A right half smaller than the left is first made whole, black where
+  // it has no pixels.
+  if (right && (right->width < W || right->height < H)) bytes += picture_bytes(W, H);
+  return bytes;
 }
 
 // The command line's further outputs: the viewing formats' canvases (the TV
-// frame with room for its scaling steps) and, for the lossless side-by-side,
-// both halves' coefficients beside the joined file.
+// frame with room for its scaling steps); for the lossless side-by-side,
+// both halves' coefficients beside the joined file; the wiggle pictures'
+// frames and encoders; for the VR photo, the right half in base64 twice
+// (the extended packet and its segments) beside the new file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
                         const std::optional<FrameHeader>& right, const ExtraOutputs& extras,
                         int64_t W, int64_t H) {
@@ -45,6 +63,8 @@ int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& lef
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
   }
+  if (extras.wiggle) bytes += wiggle_bytes(right, W, H);
+  if (extras.vr) bytes += 3 * std::max<int64_t>(file_size, 0) + (int64_t{1} << 16);
   return bytes;
 }
 
