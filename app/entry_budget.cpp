@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/image_service.h"
+#include "render/tv_frame.h"
 
 namespace mpo {
 
@@ -19,17 +20,28 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
-// The command line's further outputs: the viewing formats' canvases (the TV
-// frame with room for its scaling steps) and, for the lossless side-by-side,
-// both halves' coefficients beside the joined file.
+// The TV frame's canvas and its working planes (app/viewing_outputs.cpp,
+// render/tv_frame.cpp): one half at a time, its block averages (fewer than
+// twice the region's size each way) and its scaled picture, three 16-bit
+// samples a pixel; and, where the side-by-side image is not at hand, both
+// halves packed side by side from the grids.
+int64_t tv_frame_bytes(int64_t W, int64_t H) {
+  const int64_t canvas = picture_bytes(kTvFrameWidth, kTvFrameHeight);
+  const int64_t region = (kTvFrameWidth / 2) * kTvFrameHeight;
+  const int64_t planes = 6 * (4 * region + region);
+  return canvas + planes + picture_bytes(2 * W, H);
+}
+
+// The command line's further outputs: the viewing formats' canvases and,
+// for the lossless side-by-side, both halves' coefficients beside the
+// joined file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
                         const std::optional<FrameHeader>& right, const ExtraOutputs& extras,
                         int64_t W, int64_t H) {
-  constexpr int64_t kTvFrame = 1920 * 1080 * 3;
   int64_t bytes = 0;
   if (extras.anaglyph) bytes += picture_bytes(W, H);
   if (extras.cross) bytes += picture_bytes(2 * W, H);
-  if (extras.tv) bytes += 5 * kTvFrame;
+  if (extras.tv) bytes += tv_frame_bytes(W, H);
   if (extras.lossless) {
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
@@ -62,8 +74,9 @@ int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_f
   if (flags.sbsh) composites += picture_bytes(W, H);
   if (flags.ouh) composites += picture_bytes(W, H);
   composites += further_outputs(file_size, left_frame, right_frame, extras, W, H);
-  return std::max<int64_t>(file_size, 0) + decoded_bytes(left) + decoded_bytes(right) + grids +
-         composites + std::max(held_coefficients(left), held_coefficients(right));
+  return kCodecWorkingBytes + std::max<int64_t>(file_size, 0) + decoded_bytes(left) +
+         decoded_bytes(right) + grids + composites +
+         std::max(held_coefficients(left), held_coefficients(right));
 }
 
 bool EntryBudget::admits_file(int64_t file_size) const { return bytes < 0 || file_size <= bytes; }
@@ -73,7 +86,7 @@ bool EntryBudget::admits_entry(const uint8_t* file, int64_t size, int64_t separa
   separator = std::clamp<int64_t>(separator, 0, size);
   const auto left = read_frame_header(file, separator);
   const auto right = read_frame_header(file + separator, size - separator);
-  return entry_memory(size, left, right, flags) <= bytes;
+  return entry_memory(size, left, right, flags, extras) <= bytes;
 }
 
 }  // namespace mpo
