@@ -2,6 +2,9 @@
 // allocated.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
+
 #include "app/entry_budget.h"
 #include "app/scheduler.h"
 #include "hostile_support.h"
@@ -123,7 +126,11 @@ TEST_P(FurtherOutput, CountsInTheAdmission) {
 
 INSTANTIATE_TEST_SUITE_P(EntryBudget, FurtherOutput,
                          testing::Values(&mpo::ExtraOutputs::anaglyph, &mpo::ExtraOutputs::cross,
-                                         &mpo::ExtraOutputs::tv, &mpo::ExtraOutputs::lossless));
+                                         &mpo::ExtraOutputs::tv, &mpo::ExtraOutputs::lossless),
+                         [](const auto& info) {
+                           return std::string(
+                               std::array{"anaglyph", "cross", "tv", "lossless"}[info.index]);
+                         });
 
 }  // namespace
 }  // namespace hostile
