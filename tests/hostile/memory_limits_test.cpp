@@ -84,24 +84,26 @@ TEST(MemoryLimits, EntriesBeyondTheirMemoryShareStopBeforeAnyAllocation) {
   EXPECT_EQ(std::distance(fs::directory_iterator(hole.tree()), fs::directory_iterator()), 1);
 }
 
-// A child memory control group of the test's own group with a limit, for
-// the programs the test starts in it; removed with the object. Version 2
-// (memory.max) or the memory controller of version 1
-// (memory.limit_in_bytes); empty path() where neither can be made here.
+// A memory control group with a limit, for the programs the test starts in
+// it; removed with the object. Version 2 (a child of the root group, which
+// hands the memory controller down, with memory.max), or else a child of
+// this process's group of the version 1 memory controller
+// (memory.limit_in_bytes). Empty path() where neither can be made here.
 class MemoryGroup {
  public:
   explicit MemoryGroup(int64_t limit) {
+    if (fs::exists("/sys/fs/cgroup/cgroup.controllers")) {
+      try_make("/sys/fs/cgroup/", "memory.max", limit);
+      return;
+    }
     std::ifstream groups("/proc/self/cgroup");
     std::string line;
-    while (std::getline(groups, line) && dir_.empty()) {
-      const size_t colon = line.find(':', line.find(':') + 1);
-      if (colon == std::string::npos) continue;
-      const std::string own = line.substr(colon + 1);
-      if (line.rfind("0::", 0) == 0) {
-        try_make("/sys/fs/cgroup" + own, "memory.max", limit);
-      } else if (line.find(":memory:") != std::string::npos) {
-        try_make("/sys/fs/cgroup/memory" + own, "memory.limit_in_bytes", limit);
-      }
+    while (std::getline(groups, line)) {
+      const size_t memory = line.find(":memory:");
+      if (memory == std::string::npos) continue;
+      try_make("/sys/fs/cgroup/memory" + line.substr(memory + 8) + "/", "memory.limit_in_bytes",
+               limit);
+      return;
     }
   }
   ~MemoryGroup() {
@@ -110,20 +112,20 @@ class MemoryGroup {
   const std::string& path() const { return dir_; }
 
  private:
-  void try_make(std::string parent, const char* limit_file, int64_t limit) {
-    if (parent.back() != '/') parent += '/';
+  // Only files the control group file system offers are written: nothing
+  // is created where it is not mounted.
+  void try_make(const std::string& parent, const char* limit_file, int64_t limit) {
     const std::string dir = parent + "mpo-test-" + std::to_string(::getpid());
     if (::mkdir(dir.c_str(), 0755) != 0) return;
-    if (!fs::exists(dir + "/" + limit_file)) {
-      // Version 2 hands the controller down only when asked to.
-      std::ofstream(parent + "cgroup.subtree_control") << "+memory";
+    const std::string limit_path = dir + "/" + limit_file;
+    if (fs::exists(limit_path) && fs::exists(dir + "/cgroup.procs")) {
+      std::ofstream out(limit_path);
+      if (out << limit << std::flush) {
+        dir_ = dir;
+        return;
+      }
     }
-    std::ofstream out(dir + "/" + limit_file);
-    if (out << limit << std::flush) {
-      dir_ = dir;
-    } else {
-      ::rmdir(dir.c_str());
-    }
+    ::rmdir(dir.c_str());
   }
   std::string dir_;
 };
