@@ -19,6 +19,14 @@ struct ExtraOutputs {
   bool cross = false;     // base path + "_x.jpg", 2W x H
   bool tv = false;        // base path + "_tv.jpg", 1920 x 1080
   bool lossless = false;  // base path + "_sbs-lossless.jpg", not re-encoded
+  // base path + "_wiggle.webp" and "_wiggle.gif": left and right in turn,
+  // the longer side at most 1200 pixels.
+  bool wiggle = false;
+  // base path + "_vr.jpg": the left half's JPEG carrying the right half's
+  // in XMP, placed in a panorama for a horizontal field of view of `fov`
+  // degrees (1..360).
+  bool vr = false;
+  int fov = 60;
   // Split at the MP index's second image when the byte search finds none.
   bool mp_index = false;
   int quality = 70;  // JPEG quality 1..100 of every re-encoded output

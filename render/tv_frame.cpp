@@ -237,19 +237,30 @@ class Planes {
   LightPlanes view_;
 };
 
-// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
-// region of the TV frame at column x: block averages (blocks of one pixel
-// when the half is not twice the region's size), the filter, back to sRGB.
-bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
-                const PixelView& canvas, int64_t x) {
-  const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
+}  // namespace
+
+bool scale_picture(const PixelView& source, int64_t dx, int64_t W, int64_t H,
+                   const PixelView& target) {
+  const int64_t w = target.width, h = target.height;
+  const int64_t kx = block_side(W, w), ky = block_side(H, h);
   Planes small, scaled;
-  if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(t.w, t.h))
+  if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(w, h))
     return false;
   box_reduce(source, dx, W, H, kx, ky, small.view());
   if (!resample(small.view(), scaled.view())) return false;
-  to_srgb(scaled.view(), canvas.row(t.y0) + 3 * x, canvas.pitch);
+  to_srgb(scaled.view(), target.row(0), target.pitch);
   return true;
+}
+
+namespace {
+
+// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
+// region of the TV frame at column x.
+bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
+                const PixelView& canvas, int64_t x) {
+  // The region as a picture of its own: its rows are the canvas's.
+  const PixelView region{canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch};
+  return scale_picture(source, dx, W, H, region);
 }
 
 }  // namespace

@@ -126,10 +126,11 @@ TEST_P(FurtherOutput, CountsInTheAdmission) {
 
 INSTANTIATE_TEST_SUITE_P(EntryBudget, FurtherOutput,
                          testing::Values(&mpo::ExtraOutputs::anaglyph, &mpo::ExtraOutputs::cross,
-                                         &mpo::ExtraOutputs::tv, &mpo::ExtraOutputs::lossless),
+                                         &mpo::ExtraOutputs::tv, &mpo::ExtraOutputs::lossless,
+                                         &mpo::ExtraOutputs::wiggle, &mpo::ExtraOutputs::vr),
                          [](const auto& info) {
-                           return std::string(
-                               std::array{"anaglyph", "cross", "tv", "lossless"}[info.index]);
+                           return std::string(std::array{"anaglyph", "cross", "tv", "lossless",
+                                                         "wiggle", "vr"}[info.index]);
                          });
 
 }  // namespace
