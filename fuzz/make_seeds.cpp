@@ -237,6 +237,14 @@ void put_text_seeds() {
   put_text("text_fuzz", "mixed.txt", "\xed\xa0\x80\xf0\x9f\x98\x80\xc0\xaf\xff_x_y");
 }
 
+// TV frame sizes: a column of one pixel 400 high, a row of one pixel,
+// noise between two pixels and a small picture.
+void put_tv_frame_seeds() {
+  put("tv_frame_fuzz", "column.bin", {0x01, 0x90, 0x00, 0x00, 0x01, 0x01, 10, 200, 30, 40, 50, 60});
+  put("tv_frame_fuzz", "row.bin", {0x7F, 0xFF, 0x00, 0x00, 0x01, 0x01, 1, 2, 3, 4, 5, 6});
+  put("tv_frame_fuzz", "noise.bin", {0x00, 0x02, 0x00, 0x03, 0x00, 9, 8, 7, 6, 5, 4, 3, 2, 1, 77});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,5 +265,6 @@ int main(int argc, char** argv) {
   put_mixed_mpo_seeds(Bytes(exif.segment.begin() + 2, exif.segment.end()));
   put_exif_seeds(small, exif);
   put_text_seeds();
+  put_tv_frame_seeds();
   return 0;
 }

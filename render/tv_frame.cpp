@@ -217,17 +217,22 @@ void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
 // m (between m and 2m); 1 when n < 2m.
 int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
 
-// Three planes of w x h samples each.
+// Three planes of w x h samples each, with the slack that the scaling
+// library needs after every row (a column of one pixel, too).
 class Planes {
  public:
   bool allocate(int64_t w, int64_t h) {
+    const int64_t stride = resample_stride(w), plane = stride * h;
     try {
-      samples_ = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * w * h));
+      samples_ = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * plane));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    view_.width = w, view_.height = h, view_.stride = w;
-    for (int p = 0; p < 3; ++p) view_.plane[p] = samples_.get() + p * w * h;
+    view_.width = w, view_.height = h, view_.stride = stride;
+    for (int p = 0; p < 3; ++p) view_.plane[p] = samples_.get() + p * plane;
+    // The library's filter reads the slack with weight 0: it must hold
+    // numbers.
+    for (int64_t y = 0; y < 3 * h; ++y) std::fill_n(samples_.get() + y * stride + w, stride - w, 0);
     return true;
   }
   const LightPlanes& view() const { return view_; }
