@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "render/cpu_features.h"
+
+#if MPO_X86_VECTORS
 #include <immintrin.h>
-#define MPO_ANAGLYPH_AVX2 1
-#else
-#define MPO_ANAGLYPH_AVX2 0
 #endif
 
 namespace mpo {
@@ -30,9 +29,9 @@ void mix_pixels(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t
   }
 }
 
-#if MPO_ANAGLYPH_AVX2
+#if MPO_X86_VECTORS
 
-#define MPO_AVX2 __attribute__((target("avx2")))
+#define MPO_AVX2 MPO_TARGET_AVX2
 
 // Eight pixels (24 bytes) from p: pixels 0 to 3 in the low 128-bit lane,
 // 4 to 7 in the high one, each lane's first 12 bytes.
@@ -121,8 +120,8 @@ MPO_AVX2 void mix_avx2(const uint8_t* left, const uint8_t* right, uint8_t* out, 
 using MixRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, int64_t);
 
 MixRow choose_mixing() {
-#if MPO_ANAGLYPH_AVX2
-  if (__builtin_cpu_supports("avx2")) return mix_avx2;
+#if MPO_X86_VECTORS
+  if (cpu_features().avx2) return mix_avx2;
 #endif
   return mix_pixels;
 }
