@@ -19,17 +19,33 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
+// The display formats: a side-by-side image of their own where no
+// composite draws one, and for the interleaved frames the two fitted
+// screens and the scaling steps of one half, whose planes of 16-bit samples
+// (twice a picture's bytes per pixel) hold up to four screens of block
+// averages and one of the filter's result: 2 + 2 (4 + 1) screens. The
+// over-under picture and the anaglyph types go to the encoder row by row.
+int64_t display_formats(const OptionFlags& flags, const ExtraOutputs& extras, int64_t W,
+                        int64_t H) {
+  if (!extras.over_under && extras.anaglyph_types == 0 && extras.interleaved == 0) return 0;
+  int64_t bytes = flags.sbs || flags.exif ? 0 : picture_bytes(2 * W, H);
+  if (extras.interleaved != 0)
+    bytes += 12 * picture_bytes(extras.screen_width, extras.screen_height);
+  return bytes;
+}
+
 // The command line's further outputs: the viewing formats' canvases (the TV
 // frame with room for its scaling steps) and, for the lossless side-by-side,
 // both halves' coefficients beside the joined file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
-                        const std::optional<FrameHeader>& right, const ExtraOutputs& extras,
-                        int64_t W, int64_t H) {
+                        const std::optional<FrameHeader>& right, const OptionFlags& flags,
+                        const ExtraOutputs& extras, int64_t W, int64_t H) {
   constexpr int64_t kTvFrame = 1920 * 1080 * 3;
   int64_t bytes = 0;
   if (extras.anaglyph) bytes += picture_bytes(W, H);
   if (extras.cross) bytes += picture_bytes(2 * W, H);
   if (extras.tv) bytes += 5 * kTvFrame;
+  bytes += display_formats(flags, extras, W, H);
   if (extras.lossless) {
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
@@ -61,7 +77,7 @@ int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_f
   if (flags.sbs || flags.exif) composites += picture_bytes(2 * W, H);
   if (flags.sbsh) composites += picture_bytes(W, H);
   if (flags.ouh) composites += picture_bytes(W, H);
-  composites += further_outputs(file_size, left_frame, right_frame, extras, W, H);
+  composites += further_outputs(file_size, left_frame, right_frame, flags, extras, W, H);
   return std::max<int64_t>(file_size, 0) + decoded_bytes(left) + decoded_bytes(right) + grids +
          composites + std::max(held_coefficients(left), held_coefficients(right));
 }

@@ -240,22 +240,21 @@ class Planes {
   LightPlanes view_;
 };
 
-// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
-// region of the TV frame at column x: block averages (blocks of one pixel
-// when the half is not twice the region's size), the filter, back to sRGB.
-bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
-                const PixelView& canvas, int64_t x) {
+}  // namespace
+
+// Block averages (blocks of one pixel when the picture is not twice the
+// region's size), the filter, back to sRGB.
+bool scale_into(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
+                const PixelView& canvas) {
   const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
   Planes small, scaled;
   if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(t.w, t.h))
     return false;
   box_reduce(source, dx, W, H, kx, ky, small.view());
   if (!resample(small.view(), scaled.view())) return false;
-  to_srgb(scaled.view(), canvas.row(t.y0) + 3 * x, canvas.pitch);
+  to_srgb(scaled.view(), canvas.row(t.y0) + 3 * t.x0, canvas.pitch);
   return true;
 }
-
-}  // namespace
 
 TvLayout tv_layout(int64_t W, int64_t H) {
   TvLayout t;
@@ -280,7 +279,8 @@ bool scale_to_tv_frame(const PixelView& source, int64_t W, int64_t H, const Pixe
   const TvLayout t = tv_layout(W, H);
   clear_tv_borders(canvas, t);
   for (int s = 0; s < 2; ++s) {
-    if (!scale_half(source, s * W, W, H, t, canvas, s * (kTvFrameWidth / 2) + t.x0)) return false;
+    const TvLayout region{t.w, t.h, s * (kTvFrameWidth / 2) + t.x0, t.y0};
+    if (!scale_into(source, s * W, W, H, region, canvas)) return false;
   }
   return true;
 }

@@ -35,4 +35,10 @@ TvLayout tv_layout(int64_t W, int64_t H);
 // with the canvas in an unspecified state, when working memory runs out.
 bool scale_to_tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas);
 
+// Scales the W x H picture at columns dx..dx + W - 1 of `source` into the
+// region r.w x r.h at (r.x0, r.y0) of `canvas` as the TV frame scales each
+// half, writing nothing else. False when working memory runs out.
+bool scale_into(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& r,
+                const PixelView& canvas);
+
 }  // namespace mpo
