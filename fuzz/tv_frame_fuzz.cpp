@@ -1,8 +1,10 @@
-// The TV frame of halves of any size up to the decoder's 32767 pixels a
-// side (at most 2^18 pixels, so that runs stay quick): shrunk to regions of
-// one or two pixels across, enlarged from a single pixel, in every aspect
-// ratio. The frame is always drawn, black outside both regions; halves of
-// one colour each come out as exactly that colour over their region.
+// The TV frame's size handling: halves of any size up to the decoder's
+// 32767 pixels a side (at most 2^16 pixels, so that runs stay quick),
+// scaled into regions of 1 to 96 pixels a side, as the frame scales each
+// half into its region (a column of one pixel, a single row, enlarged from
+// one pixel, every aspect ratio). Scaling writes exactly its region; halves
+// of one colour come out as exactly that colour. The frame's layout of
+// every size stays within its half of the frame.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -14,30 +16,16 @@
 namespace {
 
 constexpr int64_t kSide = 32767;
-constexpr int64_t kMostPixels = int64_t{1} << 18;
+constexpr int64_t kMostPixels = int64_t{1} << 16;
+constexpr int64_t kMostRegion = 96;
+constexpr uint8_t kGuard = 0xA5;
 
-struct Frame {
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(3 * mpo::kTvFrameWidth * mpo::kTvFrameHeight);
-  mpo::PixelView view{bytes.data(), mpo::kTvFrameWidth, mpo::kTvFrameHeight,
-                      3 * mpo::kTvFrameWidth};
-};
-
-// Every pixel of the frame is black outside the regions of the halves and,
-// within them, `left` or `right` (null: any colour).
-void check_frame(const mpo::PixelView& frame, const mpo::TvLayout& t, const uint8_t* left,
-                 const uint8_t* right) {
-  constexpr int64_t half = mpo::kTvFrameWidth / 2;
-  for (int64_t y = 0; y < mpo::kTvFrameHeight; ++y) {
-    const uint8_t* row = frame.row(y);
-    for (int64_t x = 0; x < mpo::kTvFrameWidth; ++x) {
-      const int64_t u = x % half;
-      const bool in = u >= t.x0 && u < t.x0 + t.w && y >= t.y0 && y < t.y0 + t.h;
-      const uint8_t black[3] = {0, 0, 0};
-      const uint8_t* want = !in ? black : x < half ? left : right;
-      if (want == nullptr) continue;
-      for (int c = 0; c < 3; ++c) FUZZ_CHECK(row[3 * x + c] == want[c]);
-    }
-  }
+void check_layout(int64_t W, int64_t H) {
+  const mpo::TvLayout t = mpo::tv_layout(W, H);
+  FUZZ_CHECK(t.w >= 1 && t.h >= 1 && t.w <= mpo::kTvFrameWidth / 2 && t.h <= mpo::kTvFrameHeight);
+  FUZZ_CHECK(t.w == mpo::kTvFrameWidth / 2 || t.h == mpo::kTvFrameHeight);
+  FUZZ_CHECK(2 * t.x0 + t.w % 2 == mpo::kTvFrameWidth / 2 - t.w);
+  FUZZ_CHECK(2 * t.y0 + t.h % 2 == mpo::kTvFrameHeight - t.h);
 }
 
 }  // namespace
@@ -46,22 +34,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   const int64_t W = in.ConsumeIntegralInRange<int64_t>(1, kSide);
   const int64_t H = in.ConsumeIntegralInRange<int64_t>(1, std::min(kSide, kMostPixels / W));
+  const mpo::TvLayout region{in.ConsumeIntegralInRange<int64_t>(1, kMostRegion),
+                             in.ConsumeIntegralInRange<int64_t>(1, kMostRegion), 1, 1};
+  const int half = in.ConsumeBool() ? 1 : 0;
   const bool uniform = in.ConsumeBool();
   uint8_t colours[6];
   for (uint8_t& c : colours) c = in.ConsumeIntegral<uint8_t>();
   const std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
+  check_layout(W, H);
 
   // Both halves side by side, as in the side-by-side image.
   std::vector<uint8_t> pixels(static_cast<size_t>(6 * W * H));
+  const bool exact = uniform || pattern.empty();
   for (size_t i = 0; i < pixels.size(); ++i) {
     const bool right = (i / 3) % static_cast<size_t>(2 * W) >= static_cast<size_t>(W);
-    pixels[i] = uniform || pattern.empty() ? colours[3 * right + i % 3] : pattern[i % pattern.size()];
+    pixels[i] = exact ? colours[3 * right + i % 3] : pattern[i % pattern.size()];
   }
   const mpo::PixelView source{pixels.data(), 2 * W, H, 6 * W};
-  Frame frame;
-  FUZZ_CHECK(mpo::scale_to_tv_frame(source, W, H, frame.view));
-  const bool exact = uniform || pattern.empty();
-  check_frame(frame.view, mpo::tv_layout(W, H), exact ? colours : nullptr,
-              exact ? colours + 3 : nullptr);
+  // The region with a guard pixel all around it.
+  const int64_t cw = region.w + 2, ch = region.h + 2;
+  std::vector<uint8_t> canvas(static_cast<size_t>(3 * cw * ch), kGuard);
+  const mpo::PixelView view{canvas.data(), cw, ch, 3 * cw};
+  FUZZ_CHECK(mpo::scale_into(source, half * W, W, H, region, view));
+  for (int64_t y = 0; y < ch; ++y) {
+    for (int64_t x = 0; x < cw; ++x) {
+      const bool inside = x >= 1 && x <= region.w && y >= 1 && y <= region.h;
+      for (int c = 0; c < 3; ++c) {
+        const uint8_t v = view.row(y)[3 * x + c];
+        if (!inside) FUZZ_CHECK(v == kGuard);
+        else if (exact) FUZZ_CHECK(v == colours[3 * half + c]);
+      }
+    }
+  }
   return 0;
 }
