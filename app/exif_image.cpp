@@ -2,27 +2,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "app/header_reads.h"
 #include "app/output_failure.h"
 #include "app/texts.h"
+#include "mpo/exif_software.h"
 
 namespace mpo {
 
 namespace {
-
-constexpr int64_t kEntrySize = 12;
-constexpr int64_t kTiffStart = 8;  // segment position of the TIFF header
-constexpr int kSoftwareTag = 0x0131;
-constexpr int kAsciiType = 2;
-
-uint32_t le16(const MemoryBlock& b, int64_t at) {
-  return uint32_t(b.read_byte(at)) | (uint32_t(b.read_byte(at + 1)) << 8);
-}
-
-uint32_t le32(const MemoryBlock& b, int64_t at) {
-  return le16(b, at) | (le16(b, at + 2) << 16);
-}
 
 // Where the encoder's first DQT stands: behind SOI and a plain JFIF APP0
 // (marker and 16 bytes).
@@ -30,26 +19,6 @@ constexpr int64_t kFirstDqt = 2 + 2 + jpeg::kPlainJfifLength;
 
 // The errno value of the call that just failed, or kReasonUnknown.
 int last_reason() { return errno != 0 ? errno : kReasonUnknown; }
-
-// Segment position of IFD0's Software entry of type ASCII; -1 when the
-// segment holds no little-endian TIFF header or IFD0 has no such entry
-// inside the segment.
-int64_t software_entry(const MemoryBlock& segment) {
-  static const uint8_t kLittleEndianTiff[4] = {'I', 'I', 0x2A, 0x00};
-  if (!segment.contains(kTiffStart, 8) ||
-      std::memcmp(segment.data() + kTiffStart, kLittleEndianTiff, 4) != 0) {
-    return -1;
-  }
-  const int64_t ifd = kTiffStart + int64_t(le32(segment, kTiffStart + 4));
-  if (!segment.contains(ifd, 2)) return -1;
-  const int64_t count = le16(segment, ifd);
-  for (int64_t k = 0; k < count; ++k) {
-    const int64_t at = ifd + 2 + k * kEntrySize;
-    if (!segment.contains(at, kEntrySize)) return -1;
-    if (le16(segment, at) == kSoftwareTag && le16(segment, at + 2) == kAsciiType) return at;
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -85,21 +54,12 @@ Text software_text(const Text& token) {
 }
 
 bool rewrite_software(MemoryBlock& segment, const Text& software) {
-  const int64_t entry = software_entry(segment);
-  if (entry < 0) return false;
-  const int64_t count_field = le32(segment, entry + 4);
-  const int64_t count = count_field - 1;  // the terminating zero stays
-  // Values of up to four bytes stand in the entry itself.
-  const int64_t value_at =
-      count_field <= 4 ? entry + 8 : int64_t(le32(segment, entry + 8)) + kTiffStart;
-  if (count <= 0) return true;
-  if (!segment.contains(value_at, count)) return false;
-  const Text fitted = text_pad_right(software, count, u" ");
-  for (int64_t k = 0; k < count; ++k) {
-    const char16_t unit = fitted[size_t(k)];
-    segment.write_byte(value_at + k, unit <= 0xFF ? unit : u'?');
-  }
-  return true;
+  if (!segment) return false;
+  // One byte per character: what does not fit becomes '?'.
+  std::vector<uint8_t> bytes(software.size());
+  for (size_t k = 0; k < software.size(); ++k)
+    bytes[k] = software[k] <= 0xFF ? static_cast<uint8_t>(software[k]) : uint8_t{'?'};
+  return rewrite_exif_software({segment.data(), static_cast<size_t>(segment.size())}, bytes);
 }
 
 MemoryBlock read_encoded_file(FileService& files, const Text& name) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/front_end.h"
+#include "image/jpeg_lossless.h"
 #include "io/files.h"
 #include "io/memory.h"
 #include "io/text.h"
@@ -14,6 +15,10 @@ namespace mpo {
 
 // File slot of the lossless output.
 constexpr int kLosslessSlot = 10;
+
+// The German reason for a refusal ("" for none). `mcu_width` is the width
+// of one MCU in pixels, named by the reason for width_not_whole_mcu.
+Text lossless_refusal_text(LosslessRefusal refusal, int mcu_width);
 
 // Joins [0, separator) and [separator, size) of `file_bytes`. A refused
 // join or a failed write leaves nothing behind and shows "Fehlerinfo"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/header_reads.h"
+#include "mpo/jpeg_segments.h"
 #include "mpo/mp_index.h"
 #include "mpo/separator.h"
 #include "app/texts.h"
@@ -44,33 +44,33 @@ bool write_output(FileService& files, int slot, const Text& name, const uint8_t*
   return ok;
 }
 
+namespace {
+
+// Where the second image begins. With the MP index asked for, a stereo
+// pair it lists decides (a first image may carry more bytes behind its end,
+// such as a preview, that the byte search would take for the second image);
+// the byte search is the fallback.
+std::optional<int64_t> find_second_image(const MemoryBlock& file, bool use_mp_index) {
+  const std::span<const uint8_t> bytes(file.data(), static_cast<size_t>(file.size()));
+  if (use_mp_index) {
+    if (const auto indexed = stereo_second_image_offset(bytes)) return indexed;
+  }
+  return find_separator(bytes.data(), file.size());
+}
+
+}  // namespace
+
 MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path) {
   constexpr int slot = kExifReadSlot;
   if (!files.open_file(slot, mpo_path)) return {};
+  // The file's first bytes decide; where it ends early they stay zero.
+  uint8_t head[kExifHeadBytes] = {};
+  files.read_block(slot, head, kExifHeadBytes);
   MemoryBlock segment;
-  int64_t start = 0;
-  if (read_be16(files, slot) == jpeg::marker_word(jpeg::kSOI)) {
-    const int marker = read_be16(files, slot);
-    if (marker == jpeg::marker_word(jpeg::kAPP1)) {
-      start = jpeg::kApp1LengthAtStart;
-    } else if (marker == jpeg::marker_word(jpeg::kAPP0) &&
-               read_be16(files, slot) == jpeg::kPlainJfifLength) {
-      // Only a plain JFIF header ends at the APP1's marker; a longer one
-      // (with a thumbnail) may hold any bytes there.
-      files.set_file_position(slot, jpeg::kApp1MarkerAfterJfif);
-      if (read_be16(files, slot) == jpeg::marker_word(jpeg::kAPP1)) {
-        start = jpeg::kApp1LengthAfterJfif;
-      }
-    }
-  }
-  if (start != 0) {
-    const int length = read_be16(files, slot);
-    // A length below 2 cannot even hold its own length field.
-    if (length >= 2) {
-      files.set_file_position(slot, start);
-      segment = memory_allocate(length);
-      if (segment) files.read_block(slot, segment.data(), length);
-    }
+  if (const auto place = exif_segment_place(head)) {
+    files.set_file_position(slot, place->start);
+    segment = memory_allocate(place->length);
+    if (segment) files.read_block(slot, segment.data(), place->length);
   }
   files.close_file(slot);
   return segment;
@@ -103,16 +103,9 @@ SplitResult split_mpo(FileService& files, const Text& mpo_path, const Text& base
   files.read_block(kMpoSlot, result.file_bytes.data(), size);
   files.close_file(kMpoSlot);
 
-  auto separator = find_separator(result.file_bytes.data(), size);
-  if (!separator && use_mp_index) {
-    separator = stereo_second_image_offset({result.file_bytes.data(), size_t(size)});
-    if (!separator) {
-      result.stop = StopReason::not_stereo;
-      return result;
-    }
-  }
+  const auto separator = find_second_image(result.file_bytes, use_mp_index);
   if (!separator) {
-    result.stop = StopReason::no_separator;
+    result.stop = use_mp_index ? StopReason::not_stereo : StopReason::no_separator;
     return result;
   }
   if (!budget.admits_entry(result.file_bytes.data(), size, *separator)) {

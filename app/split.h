@@ -33,7 +33,7 @@ Text base_path_of(const Text& mpo_path);
 
 // The first image's APP1 segment without its marker: the 2-byte length
 // field L and the payload, L bytes in all (zero-filled where the file ends
-// early). It stands right after SOI or behind a JFIF APP0 of 16 bytes.
+// early), where exif_segment_place finds it in the file's first bytes.
 // Empty when the file has none, or L < 2.
 MemoryBlock read_exif_segment(FileService& files, const Text& mpo_path);
 
@@ -59,8 +59,8 @@ bool write_output(FileService& files, int slot, const Text& name, const uint8_t*
 
 // Reads the Exif segment and the whole MPO, finds the separator and writes
 // base path + "_L.jpg" (bytes [0, S)) and "_R.jpg" (bytes [S, size)). With
-// `use_mp_index`, a file the byte search finds no separator in is split at
-// the second image of its MP index, when that lists a stereo pair.
+// `use_mp_index`, a file whose MP index lists a stereo pair is split at the
+// second image of that index; the byte search is the fallback.
 // Nothing is written for an entry that stops. An output that cannot be
 // created or fully written is not left behind (left_/right_written false).
 // An entry beyond `budget` (its file, or what its frame headers declare)

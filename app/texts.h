@@ -104,4 +104,44 @@ inline constexpr char16_t kReasonNoExif[] = u"keine Exif-Daten in der MPO-Datei"
 inline constexpr char16_t kReasonNoSideBySide[] = u"keine SBS-Datei";
 inline constexpr char16_t kReasonUnknown[] = u"unbekannter Fehler";
 
+// Why the lossless side-by-side was not made (the reason after the file's
+// name). The narrow-width reason names the MCU width between its two parts.
+inline constexpr char16_t kLosslessUnreadableLeft[] = u"das linke Bild ist kein lesbares JPEG";
+inline constexpr char16_t kLosslessUnreadableRight[] = u"das rechte Bild ist kein lesbares JPEG";
+inline constexpr char16_t kLosslessDifferentHeight[] = u"die Bildh\u00e4lften sind verschieden hoch";
+inline constexpr char16_t kLosslessDifferentComponents[] =
+    u"die Bildh\u00e4lften haben verschiedene Farbkomponenten";
+inline constexpr char16_t kLosslessDifferentSampling[] =
+    u"die Bildh\u00e4lften haben verschiedene Farbunterabtastung";
+inline constexpr char16_t kLosslessDifferentQuantisation[] =
+    u"die Bildh\u00e4lften haben verschiedene Quantisierungstabellen";
+inline constexpr char16_t kLosslessNarrowBefore[] =
+    u"die Breite des linken Bildes ist kein Vielfaches von ";
+inline constexpr char16_t kLosslessNarrowAfter[] = u" Pixeln";
+inline constexpr char16_t kLosslessTooLarge[] = u"die Bildh\u00e4lften sind zusammen zu gro\u00df";
+inline constexpr char16_t kLosslessNoMemory[] = u"es ist nicht genug Arbeitsspeicher frei";
+
+// The command line's --join. Reasons follow the file's name and a blank.
+inline constexpr char16_t kJoinNotJpeg[] = u"ist keine JPEG-Datei";
+inline constexpr char16_t kJoinIsDirectory[] = u"ist ein Verzeichnis";
+inline constexpr char16_t kJoinNotRegular[] = u"ist keine regul\u00e4re Datei";
+inline constexpr char16_t kJoinMissing[] = u"existiert nicht";
+inline constexpr char16_t kJoinIsInput[] = u"ist eine der Eingabedateien und wird nicht \u00fcberschrieben";
+inline constexpr char16_t kJoinTooLarge[] = u"Bilder zu gro\u00df f\u00fcr eine MPO-Datei";
+// Notes (under "Hinweis"): what of an input was left out (followed by
+// the number), and a joined file the byte search does not part. "<name>: "
+// comes first.
+inline constexpr char16_t kJoinDroppedImages[] =
+    u"nur das erste Bild wird \u00fcbernommen, ohne die weiteren Bilder seines MP-Index: ";
+inline constexpr char16_t kJoinDroppedBytes[] =
+    u"nur das erste Bild wird \u00fcbernommen, ohne die Bytes hinter seinem Ende: ";
+inline constexpr char16_t kJoinOnlyByIndex[] =
+    u"die Bildh\u00e4lften sind so verschieden gro\u00df, dass dieses Programm die Datei nur mit "
+    u"--mp-index wieder trennt";
+// Usage errors of --join.
+inline constexpr char16_t kJoinNeedsFiles[] = u"--join braucht LINKS.jpg RECHTS.jpg AUS.mpo";
+inline constexpr char16_t kJoinNoPath[] = u"--join nimmt keinen PFAD";
+inline constexpr char16_t kJoinTwice[] = u"--join nur einmal angeben";
+inline constexpr char16_t kJoinNoOptions[] = u"--join nimmt keine weiteren Optionen: ";
+
 }  // namespace mpo::texts

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/texts.h"
+#include "io/text.h"
+
 namespace mpo {
 
 namespace {
@@ -38,7 +41,7 @@ const char* const kUsage =
     "  --screen BxH      Bildschirmgröße der verschachtelten Bilder (Voreinstellung: 1920x1080)\n"
     "  --odd-left        linkes Bild auf den ungeraden statt den geraden Zeilen, Spalten, Feldern\n"
     "  --quality Q       JPEG-Qualität 1 bis 100 der neu komprimierten Bilder (Voreinstellung: 70)\n"
-    "  --mp-index        ohne gefundene Trennstelle das zweite Bild über den MP-Index suchen\n"
+    "  --mp-index        das zweite Bild über den MP-Index suchen, ohne gültigen Index per Bytesuche\n"
     "  --output-dir DIR  alle Ausgaben unter DIR statt neben den MPO-Dateien, Pfade relativ zu PFAD\n"
     "  --keep-going      nach einer nicht lesbaren MPO-Datei mit den übrigen weitermachen\n"
     "  --jobs N          N Dateien gleichzeitig umwandeln, 1 bis 256 (Voreinstellung: Prozessorkerne)\n"
@@ -200,6 +203,36 @@ int default_jobs() {
   return static_cast<int>(std::clamp<long>(cores, 1, kMaxJobs));
 }
 
+// Takes the three files of --join; a usage error when one is missing, looks
+// like an option, or --join came before.
+std::optional<std::string> take_join(Reader& in, JoinRequest& join, bool& joined) {
+  if (joined) return to_utf8(texts::kJoinTwice);
+  joined = true;
+  for (std::string* f : {&join.left, &join.right, &join.out}) {
+    if (in.done()) return to_utf8(texts::kJoinNeedsFiles);
+    *f = in.next();
+    if (f->size() > 1 && (*f)[0] == '-') return to_utf8(texts::kJoinNeedsFiles);
+  }
+  return std::nullopt;
+}
+
+// The run's or the join's arguments are complete: a join takes nothing but
+// its files.
+ParsedArguments finish(ParsedArguments parsed, bool join, const std::string& first_option) {
+  CliOptions& o = parsed.options;
+  if (join) {
+    if (!first_option.empty()) return usage_error(to_utf8(texts::kJoinNoOptions) + first_option);
+    if (!o.paths.empty()) return usage_error(to_utf8(texts::kJoinNoPath));
+    parsed.kind = ParsedArguments::Kind::join;
+    return parsed;
+  }
+  if (o.paths.empty()) return usage_error("PFAD fehlt");
+  if (std::any_of(o.paths.begin(), o.paths.end(), [](const auto& p) { return p.empty(); }))
+    return usage_error("leerer PFAD");
+  if (o.flags.exif) o.flags.sbs = 1;
+  return parsed;
+}
+
 }  // namespace
 
 const char* usage_text() { return kUsage; }
@@ -212,6 +245,7 @@ ParsedArguments parse_arguments(const std::vector<std::string>& args) {
   o.jobs = default_jobs();
   o.extras.detailed_failures = true;
   bool join = false, only_paths = false;
+  std::string first_option;  // the first option other than --join
   Reader in(args);
   while (!in.done()) {
     const std::string& a = in.next();
@@ -226,33 +260,22 @@ ParsedArguments parse_arguments(const std::vector<std::string>& args) {
       parsed.kind = ParsedArguments::Kind::version;
       return parsed;
     } else if (a == "--join") {
-      std::string* files[] = {&parsed.join.left, &parsed.join.right, &parsed.join.out};
-      for (std::string* f : files) {
-        if (in.done()) return usage_error("--join braucht LINKS.jpg RECHTS.jpg AUS.mpo");
-        *f = in.next();
+      if (const auto error = take_join(in, parsed.join, join)) return usage_error(*error);
+    } else {
+      if (first_option.empty()) first_option = a;
+      if (a == "--keep-going") {
+        o.keep_going = true;
+      } else if (a == "--anaglyph" || a.rfind("--anaglyph=", 0) == 0) {
+        const std::string error = apply_anaglyph(a, in, o.extras);
+        if (!error.empty()) return usage_error(error);
+      } else if (!apply_format(a, o.flags, o.extras)) {
+        const auto error = apply_valued(a, in, o);
+        if (!error) return usage_error("unbekannte Option \"" + a + "\"");
+        if (!error->empty()) return usage_error(*error);
       }
-      join = true;
-    } else if (a == "--keep-going") {
-      o.keep_going = true;
-    } else if (a == "--anaglyph" || a.rfind("--anaglyph=", 0) == 0) {
-      const std::string error = apply_anaglyph(a, in, o.extras);
-      if (!error.empty()) return usage_error(error);
-    } else if (!apply_format(a, o.flags, o.extras)) {
-      const auto error = apply_valued(a, in, o);
-      if (!error) return usage_error("unbekannte Option \"" + a + "\"");
-      if (!error->empty()) return usage_error(*error);
     }
   }
-  if (join) {
-    if (!o.paths.empty()) return usage_error("--join nimmt keinen PFAD");
-    parsed.kind = ParsedArguments::Kind::join;
-    return parsed;
-  }
-  if (o.paths.empty()) return usage_error("PFAD fehlt");
-  if (std::any_of(o.paths.begin(), o.paths.end(), [](const auto& p) { return p.empty(); }))
-    return usage_error("leerer PFAD");
-  if (o.flags.exif) o.flags.sbs = 1;
-  return parsed;
+  return finish(std::move(parsed), join, first_option);
 }
 
 }  // namespace mpo

@@ -93,6 +93,15 @@ Bytes exif_input(int flags, const Bytes& segment, const std::string& token, cons
   return in;
 }
 
+// A join's input: the left input's length in four bytes, the halves.
+Bytes join_input(const mpogen::Mpo& mpo) {
+  const auto left = static_cast<uint32_t>(mpo.separator);
+  Bytes in = {static_cast<uint8_t>(left >> 24), static_cast<uint8_t>(left >> 16), static_cast<uint8_t>(left >> 8),
+              static_cast<uint8_t>(left)};
+  in.insert(in.end(), mpo.bytes.begin(), mpo.bytes.end());
+  return in;
+}
+
 // MPOs: every variant, small.
 void put_mpo_seeds(const mpogen::Options& small) {
   for (mpogen::Variant v : mpogen::kAllVariants) {
@@ -103,6 +112,7 @@ void put_mpo_seeds(const mpogen::Options& small) {
     put("split_fuzz", name, mpo.bytes);
     put("entry_fuzz", name, mpo.bytes);
     put("mp_index_fuzz", name, mpo.bytes);
+    put("join_fuzz", name, join_input(mpo));
   }
   {
     mpogen::Options o = small;

@@ -21,11 +21,6 @@ namespace mpo {
 
 namespace {
 
-// A progressive stream may repeat its scans without end, and every scan
-// costs a pass over all coefficients of the image: a few kilobytes could
-// keep the batch busy for hours. Real files have a dozen scans at most.
-constexpr int kMaxScans = 500;
-
 // Rows handed to libjpeg per call in the direct case.
 constexpr JDIMENSION kRowsPerCall = 16;
 
@@ -44,7 +39,7 @@ struct DecoderState {
 // libjpeg calls this while it reads the scans; too many end the decode as
 // an error would.
 void limit_scans(j_common_ptr common) {
-  if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans) jpeg::jump_back(common);
+  if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > jpeg::kMaxScans) jpeg::jump_back(common);
 }
 
 void destroy_state(void* raw) {

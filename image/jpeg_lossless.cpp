@@ -43,9 +43,6 @@ constexpr JDIMENSION kMaxJpegSide = 65500;
 // gigabytes; real halves need a few hundred megabytes at most (two
 // 6000 x 4000 halves without subsampling: 288 MiB, counted 576 MiB).
 constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 30;
-// A progressive stream may repeat its scans without end; real files have a
-// dozen scans at most.
-constexpr int kMaxScans = 500;
 
 // Every libjpeg object of one join, sharing one error manager.
 struct JoinCodecs {
@@ -89,7 +86,7 @@ class CodecOwner {
 
 void limit_scans(j_common_ptr common) {
   if (common->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans)
+      reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > jpeg::kMaxScans)
     jpeg::jump_back(common);
 }
 
@@ -286,33 +283,6 @@ LosslessRefusal run_join(JoinCodecs* codecs, Bytes left, Bytes right, Bytes exif
 }
 
 }  // namespace
-
-std::string lossless_refusal_text(LosslessRefusal refusal, int mcu_width) {
-  switch (refusal) {
-    case LosslessRefusal::none:
-      return {};
-    case LosslessRefusal::unreadable_left:
-      return "das linke Bild ist kein lesbares JPEG";
-    case LosslessRefusal::unreadable_right:
-      return "das rechte Bild ist kein lesbares JPEG";
-    case LosslessRefusal::different_height:
-      return "die Bildhälften sind verschieden hoch";
-    case LosslessRefusal::different_components:
-      return "die Bildhälften haben verschiedene Farbkomponenten";
-    case LosslessRefusal::different_sampling:
-      return "die Bildhälften haben verschiedene Farbunterabtastung";
-    case LosslessRefusal::different_quantisation:
-      return "die Bildhälften haben verschiedene Quantisierungstabellen";
-    case LosslessRefusal::width_not_whole_mcu:
-      return "die Breite des linken Bildes ist kein Vielfaches von " + std::to_string(mcu_width) +
-             " Pixeln";
-    case LosslessRefusal::too_large:
-      return "die Bildhälften sind zusammen zu groß";
-    case LosslessRefusal::no_memory:
-      return "es ist nicht genug Arbeitsspeicher frei";
-  }
-  return {};
-}
 
 LosslessResult join_side_by_side(Bytes left, Bytes right, Bytes exif_segment) {
   LosslessResult result;

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace mpo {
@@ -26,10 +25,6 @@ enum class LosslessRefusal {
   too_large,               // wider than a JPEG may be, or too many coefficients
   no_memory,
 };
-
-// The German reason line for a refusal (empty for none). `mcu_width` is the
-// width of one MCU in pixels, named by the text for width_not_whole_mcu.
-std::string lossless_refusal_text(LosslessRefusal refusal, int mcu_width = 16);
 
 struct LosslessResult {
   LosslessRefusal refusal = LosslessRefusal::none;

@@ -3,32 +3,11 @@
 #include <algorithm>
 
 #include "image/jpeg_markers.h"
+#include "mpo/jpeg_segments.h"
 
 namespace mpo {
 
 namespace {
-
-constexpr uint8_t kDHT = 0xC4;
-constexpr uint8_t kJPG = 0xC8;
-constexpr uint8_t kDAC = 0xCC;
-constexpr uint8_t kTEM = 0x01;
-
-// The next marker code from `at` on, as the decoder reads one: bytes before
-// an 0xFF are skipped, fill bytes 0xFF too, and FF 00 is no marker. -1 at
-// the end of the stream.
-int next_marker(const uint8_t* b, int64_t size, int64_t& at) {
-  for (;;) {
-    while (at < size && b[at] != jpeg::kMarkerPrefix) ++at;
-    while (at < size && b[at] == jpeg::kMarkerPrefix) ++at;
-    if (at >= size) return -1;
-    const int code = b[at++];
-    if (code != 0) return code;
-  }
-}
-
-bool is_frame_marker(int code) {
-  return code >= 0xC0 && code <= 0xCF && code != kDHT && code != kJPG && code != kDAC;
-}
 
 int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
@@ -36,14 +15,14 @@ int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 // present): size, components and, for a progressive frame, the bytes of
 // its whole coefficient array (64 two-byte values per 8 x 8 block, each
 // component's blocks rounded up to whole MCUs).
-FrameHeader parse_frame(const uint8_t* s, int64_t length, int code) {
+FrameHeader parse_frame(const uint8_t* s, int64_t length, uint8_t code) {
   FrameHeader h;
   if (length < 8) return h;
   h.precision = s[2];
   h.height = jpeg::read_be16(s + 3);
   h.width = jpeg::read_be16(s + 5);
   h.components = s[7];
-  h.progressive = code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
+  h.progressive = jpeg::is_progressive(code);
   if (length < 8 + 3 * int64_t{h.components}) return h;
   int max_h = 1, max_v = 1;
   for (int c = 0; c < h.components; ++c) {
@@ -65,14 +44,16 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
   if (bytes == nullptr || size < 4 || bytes[0] != jpeg::kMarkerPrefix || bytes[1] != jpeg::kSOI) {
     return std::nullopt;
   }
+  const std::span<const uint8_t> stream(bytes, static_cast<size_t>(size));
   std::optional<FrameHeader> frame;
   int64_t at = 2;
   for (;;) {
-    const int code = next_marker(bytes, size, at);
-    if (code < 0 || code == jpeg::kEOI || code == jpeg::kSOI) return std::nullopt;
-    if ((code >= 0xD0 && code <= 0xD7) || code == kTEM) continue;  // no segment
+    const auto marker = next_marker(stream, at, Walk::decoder);
+    if (!marker || marker->code == jpeg::kEOI || marker->code == jpeg::kSOI) return std::nullopt;
+    at = marker->next;
+    if (jpeg::has_no_length(marker->code)) continue;  // restarts, TEM
     if (at + 2 > size) return std::nullopt;
-    if (code == jpeg::kSOS) {
+    if (marker->code == jpeg::kSOS) {
       // The first scan tells whether the decoder keeps every coefficient:
       // it does when the scan holds fewer components than the frame.
       if (!frame) return std::nullopt;
@@ -86,7 +67,7 @@ std::optional<FrameHeader> read_frame_header(const uint8_t* bytes, int64_t size)
       continue;
     }
     if (length > size - at) return std::nullopt;
-    if (is_frame_marker(code) && !frame) frame = parse_frame(bytes + at, length, code);
+    if (jpeg::is_frame_header(marker->code) && !frame) frame = parse_frame(bytes + at, length, marker->code);
     at += length;
   }
 }

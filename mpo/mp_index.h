@@ -11,22 +11,6 @@
 
 namespace mpo {
 
-// One marker segment of a JPEG header: FF `code` at `offset`, ending before
-// `end` (for SOS: the end of its header, where the scan data begins).
-struct HeaderSegment {
-  uint8_t code = 0;
-  int64_t offset = 0;
-  int64_t end = 0;
-  // Where the payload begins (behind the marker and the length field).
-  int64_t payload() const { return offset + 4; }
-};
-
-// The header segment at `pos` (fill bytes 0xFF before a marker skipped),
-// or nullopt when no length-checked segment stands there. The first one
-// stands at 2, behind SOI; walk with next_segment(jpeg, previous.end) until
-// the code is SOS.
-std::optional<HeaderSegment> next_segment(std::span<const uint8_t> jpeg, int64_t pos);
-
 // MP entry attribute bits and types.
 constexpr uint32_t kMpRepresentative = uint32_t{1} << 29;
 constexpr uint32_t kMpTypeMask = 0x00FFFFFF;
@@ -41,6 +25,9 @@ constexpr uint16_t kNumberOfImagesTag = 0xB001;
 constexpr uint16_t kMpEntryTag = 0xB002;
 constexpr uint16_t kMpIndividualNumTag = 0xB101;
 constexpr uint16_t kBaseViewpointNumTag = 0xB204;
+
+// Bytes of one MP entry.
+constexpr int64_t kMpEntrySize = 16;
 
 // Entries beyond this many are not looked at.
 constexpr uint32_t kMaxMpEntries = 64;

@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "test_support.h"
+#include "cli/arguments.h"
 #include "tests/support/cli_runs.h"
 #include "tests/support/process.h"
 #include "tools/mpogen/mpogen.h"
@@ -79,6 +81,12 @@ TEST_F(Cli, UsageErrorsAndHelp) {
             std::string::npos) << o.err;
   EXPECT_EQ(cli("--quality 0 " + tree().string(), tmp()).status, 2);
   EXPECT_EQ(cli("--join a b", tmp()).status, 2);
+  // --join takes its three files and nothing else.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--join", "l", "r", "o", "--join", "a", "b", "c"},
+                                              {"--join", "l", "r", "--sbs"},
+                                              {"--sbs", "--join", "l", "r", "o"},
+                                              {"--join", "l", "r", "o", "--quality", "90"}})
+    EXPECT_EQ(parse_arguments(args).kind, ParsedArguments::Kind::usage_error) << args.back();
   EXPECT_EQ(cli("--help", tmp()).status, 0);
   EXPECT_EQ(cli("--version", tmp(), "2>&1 | grep -qx 'mpo-convert-cli [0-9.]*'").status, 0);
   o = cli("'" + (tree() / "nowhere").string() + "'", tmp());
@@ -396,6 +404,34 @@ TEST_F(Cli, JoinRefusesToOverwriteAnInput) {
   ASSERT_EQ(cli(inputs + "'" + joined.string() + "'", tmp()).status, 0);
   EXPECT_EQ(cli("--sbs '" + joined.string() + "'", tmp()).status, 0);
   EXPECT_TRUE(fs::exists(joined.parent_path() / "b_sbs.jpg"));
+}
+
+// A join's inputs and output are named for what they are: no regular file,
+// a folder; the first bytes tell a JPEG before anything else is read, and
+// the inputs are read only within the memory there is.
+TEST_F(Cli, JoinNamesWhatIsWrong) {
+  add_mpo("a.mpo", 111);
+  ASSERT_EQ(cli("'" + tree().string() + "'", tmp()).status, 0);
+  const std::string left = (tree() / "a_L.jpg").string(), right = (tree() / "a_R.jpg").string();
+  const std::string out = (dir.path() / "o.mpo").string();
+  auto join = [&](const std::string& l, const std::string& o, const char* memory = nullptr) {
+    if (memory != nullptr) setenv("MPO_CONVERT_TEST_MEMORY", memory, 1);
+    const Outcome outcome = cli("--join '" + l + "' '" + right + "' '" + o + "'", tmp());
+    unsetenv("MPO_CONVERT_TEST_MEMORY");
+    return outcome;
+  };
+  const Outcome device = join("/dev/zero", out);
+  EXPECT_NE(device.err.find("/dev/zero ist keine regul\u00e4re Datei"), std::string::npos) << device.err;
+  const Outcome folder = join(left, tree().string());
+  EXPECT_NE(folder.err.find(tree().string() + " ist ein Verzeichnis"), std::string::npos) << folder.err;
+  test::write_bytes(dir.path() / "zeros.jpg", Bytes(1 << 20, 0));
+  const char* tight = "50000";
+  const Outcome zeros = join((dir.path() / "zeros.jpg").string(), out, tight);
+  EXPECT_NE(zeros.err.find("zeros.jpg ist keine JPEG-Datei"), std::string::npos) << zeros.err;
+  const Outcome no_memory = join(left, out, tight);
+  EXPECT_NE(no_memory.err.find("Speicher nicht verf\u00fcgbar"), std::string::npos) << no_memory.err;
+  for (const Outcome& o : {device, folder, zeros, no_memory}) EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_FALSE(fs::exists(out));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "app/split.h"
 #include "mpo/separator.h"
+#include "test_support.h"
 #include "tools/mpogen/mpogen.h"
 
 namespace mpo {
@@ -175,6 +176,23 @@ TEST(MpIndex, GeneratedVariants) {
     } else {
       EXPECT_EQ(stereo_second_image_offset(mpo.bytes), int64_t(mpo.separator));
     }
+  }
+}
+
+// A first image with more bytes behind its end (a preview starting like a
+// second image, nearer the middle): with --mp-index a valid stereo index
+// decides where the halves part, the byte search only without it.
+TEST(MpIndex, DecidesTheSplitWhenAskedFor) {
+  Bytes file = file_with_index(pair(1000, 700), 1000, 700);
+  const uint8_t preview[] = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f'};
+  std::memcpy(file.data() + 480, preview, sizeof preview);
+  test::TempDir dir;
+  test::write_bytes(dir.path() / "p.mpo", file);
+  FileService files;
+  for (const bool use_index : {true, false}) {
+    const auto r = split_mpo(files, test::P(dir.path() / "p.mpo"), test::P(dir.path() / "p"), use_index);
+    ASSERT_EQ(r.stop, StopReason::none);
+    EXPECT_EQ(r.separator, use_index ? 700 : 480);
   }
 }
 

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <fstream>
 #include <string>
 
+#include "mpo/jpeg_segments.h"
 #include "mpo/mp_index.h"
 #include "app/split.h"
 #include "mpo/separator.h"
@@ -106,13 +108,45 @@ TEST(JoinMpo, InputsThatAreNoJpegsAreRefused) {
   bad_length[4] = 0xFF;  // the APP0 length runs past the end
   const Bytes no_scan(jpeg.begin(), jpeg.begin() + 100);
   const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0, 0};
-  for (const Bytes& bad : {Bytes{}, gif, Bytes{0xFF, 0xD8, 0xFF}, bad_length, no_scan}) {
+  // A scan with no frame header before it: no reader can open it.
+  const Bytes scan_first = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 63, 0, 0x12, 0x34, 0xFF, 0xD9};
+  for (const Bytes& bad : {Bytes{}, gif, Bytes{0xFF, 0xD8, 0xFF}, bad_length, no_scan, scan_first}) {
     EXPECT_EQ(join_mpo(bad, jpeg).refusal, JoinRefusal::left_not_jpeg);
+    EXPECT_EQ(may_be_join_input(bad), bad != gif && bad != scan_first);
     const JoinResult r = join_mpo(jpeg, bad);
     EXPECT_EQ(r.refusal, JoinRefusal::right_not_jpeg);
     EXPECT_TRUE(r.bytes.empty());
   }
-  EXPECT_EQ(join_refusal_text(JoinRefusal::left_not_jpeg), u"ist keine JPEG-Datei");
+}
+
+// The joined file parts where its index says, into the halves' first
+// images: a camera JPEG's own further image behind its end (listed in its
+// own MP index) is left out, and halves the byte search cannot tell apart
+// are said to be so.
+TEST(JoinMpo, SplitsBackIntoTheFirstImages) {
+  const mpogen::Mpo with_gain_map = mpogen::make_mpo({.width = 64, .height = 48, .variant = Variant::gain_map});
+  const std::span<const uint8_t> primary = std::span<const uint8_t>(with_gain_map.bytes).first(with_gain_map.separator);
+  const Bytes right = half(Variant::camera, 1);
+  const JoinResult joined = join_mpo(with_gain_map.bytes, right);
+  ASSERT_EQ(joined.refusal, JoinRefusal::none);
+  EXPECT_EQ(joined.left_dropped.images, 1);
+  EXPECT_EQ(joined.left_dropped.bytes, int64_t(with_gain_map.bytes.size() - with_gain_map.separator));
+  EXPECT_TRUE(joined.found_by_byte_search);
+  expect_pair(joined.bytes, Bytes(primary.begin(), primary.end()), right);
+
+  // A progressive stream with restarts ends at its own EOI, tables between
+  // scans passed over by their lengths.
+  mpogen::JpegSettings settings;
+  settings.progressive = true, settings.restart_rows = 1;
+  Bytes progressive = mpogen::encode_jpeg(settings, mpogen::ramp_samples(settings.width, settings.height, 3, 5, 7).data());
+  const auto first_size = int64_t(progressive.size());
+  progressive.insert(progressive.end(), right.begin(), right.end());
+  EXPECT_EQ(join_mpo(progressive, right).left_dropped.bytes, int64_t(progressive.size()) - first_size);
+
+  const Bytes tiny = mpogen::make_half({.width = 64, .height = 48, .variant = Variant::tiny_second}, 1);
+  const JoinResult unequal = join_mpo(half(Variant::camera, 0), tiny);
+  EXPECT_FALSE(unequal.found_by_byte_search);
+  EXPECT_EQ(stereo_second_image_offset(unequal.bytes), unequal.second_start);
 }
 
 // Another reader of MP files agrees, when one is installed.
@@ -128,8 +162,12 @@ TEST(JoinMpo, ExiftoolReadsTheIndex) {
   const test::ProcessResult r =
       test::run_process({"exiftool", "-n", "-s3", "-a", "-ee", "-MPIndividualNum",
                          "-BaseViewpointNum", "-MPImageType", "-NumberOfImages", path.string()});
-  std::filesystem::remove(path);
   EXPECT_EQ(r.out + r.err, "1\n2\n1\n1\n131074\n131074\n2\n");
+  // Its check of the file's structure finds nothing wrong with the MP data.
+  const test::ProcessResult checked = test::run_process({"exiftool", "-validate", "-warning", "-a", "-ee", path.string()});
+  std::filesystem::remove(path);
+  for (const char* word : {"MP", "Error", "Bad", "Invalid"})
+    EXPECT_EQ(checked.out.find(word), std::string::npos) << word << " in\n" << checked.out;
 }
 
 }  // namespace
