@@ -5,6 +5,8 @@
 #include "app/output_failure.h"
 #include "app/texts.h"
 #include "app/viewing_outputs.h"
+#include "app/vr_output.h"
+#include "app/wiggle_output.h"
 
 namespace mpo {
 
@@ -42,7 +44,7 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   // by an earlier run (or anything else standing there) is not this MPO's.
   // Halves no output draws from are not decoded at all.
   const bool drawn = flags.sbs || flags.sbsh || flags.ouh || extra_.anaglyph || extra_.cross ||
-                     extra_.tv || wants_display_formats(extra_);
+                     extra_.tv || extra_.wiggle || wants_display_formats(extra_);
   if (drawn) {
     decode_halves(images_, split.left_written ? split.left_name : Text(),
                   split.right_written ? split.right_name : Text(), halves_);
@@ -84,6 +86,24 @@ void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResul
     ui_.keep_painted();
     if (!write_lossless_side_by_side(files_, ui_, base_path, split.file_bytes, split.separator,
                                      split.exif_segment, extra_.detailed_failures)) {
+      result.output_failed = true;
+    }
+  }
+  write_display_targets(base_path, split, result);
+}
+
+void EntryProcessor::write_display_targets(const Text& base_path, const SplitResult& split,
+                                           EntryResult& result) {
+  if (extra_.wiggle) {
+    ui_.keep_painted();
+    if (!write_wiggle_pictures(files_, ui_, base_path, halves_, split.exif_segment, extra_)) {
+      result.output_failed = true;
+    }
+  }
+  if (extra_.vr) {
+    ui_.keep_painted();
+    if (!write_vr_photo(files_, ui_, base_path, split.file_bytes, split.separator, extra_.fov,
+                        extra_.detailed_failures)) {
       result.output_failed = true;
     }
   }

@@ -46,6 +46,9 @@ class EntryProcessor {
   // `sbs_drawn`: the side-by-side slot holds this entry's halves.
   void write_extra_outputs(const Text& base_path, const SplitResult& split, bool sbs_drawn,
                            EntryResult& result);
+  // The wiggle pictures and the VR photo.
+  void write_display_targets(const Text& base_path, const SplitResult& split,
+                             EntryResult& result);
 
   FileService& files_;
   ImageService& images_;

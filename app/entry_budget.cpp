@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/image_service.h"
+#include "render/wiggle_frames.h"
 
 namespace mpo {
 
@@ -34,9 +35,26 @@ int64_t display_formats(const OptionFlags& flags, const ExtraOutputs& extras, in
   return bytes;
 }
 
+// What the wiggle pictures take per pixel of a frame: both frames in
+// R, G, B, A and the working planes of their scaling (both halves at once),
+// the animation encoder's canvases and the quantiser's pixels (measured
+// for camera pictures: about 63 bytes).
+constexpr int64_t kWiggleBytesPerPixel = 72;
+
+int64_t wiggle_bytes(const std::optional<FrameHeader>& right, int64_t W, int64_t H) {
+  const WiggleSize frame = wiggle_size(W, H);
+  int64_t bytes = kWiggleBytesPerPixel * frame.w * frame.h;
+  // A right half smaller than the left is first made whole, black where
+  // it has no pixels.
+  if (right && (right->width < W || right->height < H)) bytes += picture_bytes(W, H);
+  return bytes;
+}
+
 // The command line's further outputs: the viewing formats' canvases (the TV
-// frame with room for its scaling steps) and, for the lossless side-by-side,
-// both halves' coefficients beside the joined file.
+// frame with room for its scaling steps); for the lossless side-by-side,
+// both halves' coefficients beside the joined file; the wiggle pictures'
+// frames and encoders; for the VR photo, the right half in base64 twice
+// (the extended packet and its segments) beside the new file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
                         const std::optional<FrameHeader>& right, const OptionFlags& flags,
                         const ExtraOutputs& extras, int64_t W, int64_t H) {
@@ -50,6 +68,8 @@ int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& lef
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
   }
+  if (extras.wiggle) bytes += wiggle_bytes(right, W, H);
+  if (extras.vr) bytes += 3 * std::max<int64_t>(file_size, 0) + (int64_t{1} << 16);
   return bytes;
 }
 
@@ -89,7 +109,7 @@ bool EntryBudget::admits_entry(const uint8_t* file, int64_t size, int64_t separa
   separator = std::clamp<int64_t>(separator, 0, size);
   const auto left = read_frame_header(file, separator);
   const auto right = read_frame_header(file + separator, size - separator);
-  return entry_memory(size, left, right, flags) <= bytes;
+  return entry_memory(size, left, right, flags, extras) <= bytes;
 }
 
 }  // namespace mpo

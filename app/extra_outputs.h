@@ -31,6 +31,14 @@ struct ExtraOutputs {
   int screen_width = 1920;
   int screen_height = 1080;
   bool odd_left = false;
+  // base path + "_wiggle.webp" and "_wiggle.gif": left and right in turn,
+  // the longer side at most 1200 pixels.
+  bool wiggle = false;
+  // base path + "_vr.jpg": the left half's JPEG carrying the right half's
+  // in XMP, placed in a panorama for a horizontal field of view of `fov`
+  // degrees (1..360).
+  bool vr = false;
+  int fov = 60;
   // Split at the MP index's second image when the byte search finds none.
   bool mp_index = false;
   int quality = 70;  // JPEG quality 1..100 of every re-encoded output

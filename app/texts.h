@@ -79,6 +79,9 @@ inline constexpr std::array<const char16_t*, 7> kAnaglyphTypeSuffixes = {
 // The interleaved frames: rows, columns, checkerboard.
 inline constexpr std::array<const char16_t*, 3> kInterleaveSuffixes = {u"_rows.jpg", u"_cols.jpg",
                                                                        u"_checker.jpg"};
+inline constexpr char16_t kWiggleWebpSuffix[] = u"_wiggle.webp";
+inline constexpr char16_t kWiggleGifSuffix[] = u"_wiggle.gif";
+inline constexpr char16_t kVrSuffix[] = u"_vr.jpg";
 
 // An output that could not be built or written (shown under "Fehlerinfo").
 inline constexpr char16_t kSbsFailed[] = u"Die SBS-Datei konnte nicht erstellt werden";
@@ -96,6 +99,11 @@ inline constexpr char16_t kLosslessFailed[] =
 inline constexpr char16_t kOverUnderFailed[] = u"Die O/U-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kInterleaveFailed[] =
     u"Die verschachtelte Datei konnte nicht erstellt werden";
+inline constexpr char16_t kWiggleWebpFailed[] =
+    u"Die WebP-Wackelbild-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kWiggleGifFailed[] =
+    u"Die GIF-Wackelbild-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kVrFailed[] = u"Die VR-Datei konnte nicht erstellt werden";
 
 // Why an output was not written, beside the system's own reasons (command
 // line only: the file's name, ": ", the reason).

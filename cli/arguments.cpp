@@ -40,6 +40,11 @@ const char* const kUsage =
     "                    (Schachbrett, _checker.jpg); mehrfach möglich\n"
     "  --screen BxH      Bildschirmgröße der verschachtelten Bilder (Voreinstellung: 1920x1080)\n"
     "  --odd-left        linkes Bild auf den ungeraden statt den geraden Zeilen, Spalten, Feldern\n"
+    "  --wiggle          Wackelbild, linkes und rechtes Bild im Wechsel je 150 ms, längste Seite\n"
+    "                    höchstens 1200 Pixel (_wiggle.webp mit --quality, _wiggle.gif)\n"
+    "  --vr              VR-Foto für Handy-Brillen: linkes Bild, rechtes Bild in den XMP-Daten\n"
+    "                    (_vr.jpg, ohne neue Komprimierung)\n"
+    "  --fov GRAD        waagerechter Bildwinkel des VR-Fotos, 1 bis 360 (Voreinstellung: 60)\n"
     "  --quality Q       JPEG-Qualität 1 bis 100 der neu komprimierten Bilder (Voreinstellung: 70)\n"
     "  --mp-index        das zweite Bild über den MP-Index suchen, ohne gültigen Index per Bytesuche\n"
     "  --output-dir DIR  alle Ausgaben unter DIR statt neben den MPO-Dateien, Pfade relativ zu PFAD\n"
@@ -81,6 +86,8 @@ bool apply_format(const std::string& a, OptionFlags& flags, ExtraOutputs& extras
   else if (a == "--lossless") extras.lossless = true;
   else if (a == "--ou") extras.over_under = true;
   else if (a == "--odd-left") extras.odd_left = true;
+  else if (a == "--wiggle") extras.wiggle = true;
+  else if (a == "--vr") extras.vr = true;
   else if (a == "--mp-index") extras.mp_index = true;
   else if (a == "--every") {
     flags = OptionFlags{1, 1, 1, 1};
@@ -189,6 +196,10 @@ std::optional<std::string> apply_valued(const std::string& a, Reader& in, CliOpt
     const auto n = number_in(*q, 1, 100);
     if (missing || !n) return "--quality braucht eine Zahl von 1 bis 100";
     o.extras.quality = *n;
+  } else if (auto f = in.value(a, "--fov", missing)) {
+    const auto n = number_in(*f, 1, 360);
+    if (missing || !n) return "--fov braucht eine Zahl von 1 bis 360 (Grad)";
+    o.extras.fov = *n;
   } else if (auto d = in.value(a, "--output-dir", missing)) {
     if (missing || d->empty()) return "--output-dir braucht einen Ordner";
     o.output_dir = *d;

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t cw = region.w + 2, ch = region.h + 2;
   std::vector<uint8_t> canvas(static_cast<size_t>(3 * cw * ch), kGuard);
   const mpo::PixelView view{canvas.data(), cw, ch, 3 * cw};
-  FUZZ_CHECK(mpo::scale_into(source, half * W, W, H, region, view));
+  const mpo::PixelView inner{view.row(region.h) + 3, region.w, region.h, view.pitch};
+  FUZZ_CHECK(mpo::scale_picture(source, half * W, W, H, inner));
   for (int64_t y = 0; y < ch; ++y) {
     for (int64_t x = 0; x < cw; ++x) {
       const bool inside = x >= 1 && x <= region.w && y >= 1 && y <= region.h;

@@ -55,7 +55,9 @@ bool draw_fitted_half(const PixelView& sbs, int s, const PixelView& screen) {
   if (W < 1 || H < 1 || screen.pixels == nullptr) return false;
   const TvLayout t = fit_layout(W, H, screen.width, screen.height);
   clear_around(screen, t);
-  return scale_into(sbs, s * W, W, H, t, screen);
+  // The region as a picture of its own: its rows are the screen's.
+  const PixelView region{screen.row(t.y0 + t.h - 1) + 3 * t.x0, t.w, t.h, screen.pitch};
+  return scale_picture(sbs, s * W, W, H, region);
 }
 
 void interleave_row(const PixelView& left, const PixelView& right, Interleave kind,

@@ -242,19 +242,31 @@ class Planes {
 
 }  // namespace
 
-// Block averages (blocks of one pixel when the picture is not twice the
-// region's size), the filter, back to sRGB.
-bool scale_into(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
-                const PixelView& canvas) {
-  const int64_t kx = block_side(W, t.w), ky = block_side(H, t.h);
+bool scale_picture(const PixelView& source, int64_t dx, int64_t W, int64_t H,
+                   const PixelView& target) {
+  const int64_t w = target.width, h = target.height;
+  const int64_t kx = block_side(W, w), ky = block_side(H, h);
   Planes small, scaled;
-  if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(t.w, t.h))
+  if (!small.allocate((W + kx - 1) / kx, (H + ky - 1) / ky) || !scaled.allocate(w, h))
     return false;
   box_reduce(source, dx, W, H, kx, ky, small.view());
   if (!resample(small.view(), scaled.view())) return false;
-  to_srgb(scaled.view(), canvas.row(t.y0) + 3 * t.x0, canvas.pitch);
+  to_srgb(scaled.view(), target.row(0), target.pitch);
   return true;
 }
+
+namespace {
+
+// Scales the half at columns dx..dx + W - 1 of `source` (W x H) into its
+// region of the TV frame at column x.
+bool scale_half(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& t,
+                const PixelView& canvas, int64_t x) {
+  // The region as a picture of its own: its rows are the canvas's.
+  const PixelView region{canvas.row(t.y0 + t.h - 1) + 3 * x, t.w, t.h, canvas.pitch};
+  return scale_picture(source, dx, W, H, region);
+}
+
+}  // namespace
 
 TvLayout tv_layout(int64_t W, int64_t H) {
   TvLayout t;
@@ -279,8 +291,7 @@ bool scale_to_tv_frame(const PixelView& source, int64_t W, int64_t H, const Pixe
   const TvLayout t = tv_layout(W, H);
   clear_tv_borders(canvas, t);
   for (int s = 0; s < 2; ++s) {
-    const TvLayout region{t.w, t.h, s * (kTvFrameWidth / 2) + t.x0, t.y0};
-    if (!scale_into(source, s * W, W, H, region, canvas)) return false;
+    if (!scale_half(source, s * W, W, H, t, canvas, s * (kTvFrameWidth / 2) + t.x0)) return false;
   }
   return true;
 }

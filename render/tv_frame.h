@@ -35,10 +35,12 @@ TvLayout tv_layout(int64_t W, int64_t H);
 // with the canvas in an unspecified state, when working memory runs out.
 bool scale_to_tv_frame(const PixelView& source, int64_t W, int64_t H, const PixelView& canvas);
 
-// Scales the W x H picture at columns dx..dx + W - 1 of `source` into the
-// region r.w x r.h at (r.x0, r.y0) of `canvas` as the TV frame scales each
-// half, writing nothing else. False when working memory runs out.
-bool scale_into(const PixelView& source, int64_t dx, int64_t W, int64_t H, const TvLayout& r,
-                const PixelView& canvas);
+// The W x H picture at columns dx..dx + W - 1 of `source` scaled onto the
+// whole of `target` (at least 1 x 1) as the TV frame's halves are: block
+// averages of whole pixels in linear light down to between once and twice
+// the target's size, the Mitchell filter for the rest. False, with the
+// target partly drawn, when working memory runs out.
+bool scale_picture(const PixelView& source, int64_t dx, int64_t W, int64_t H,
+                   const PixelView& target);
 
 }  // namespace mpo
