@@ -69,11 +69,14 @@ class Writer {
         exif_(from.exif_segment),
         cannot_draw_(from.halves.usable ? ENOMEM : kReasonUnreadableImage) {}
 
-  // Encodes w x h rows from `make` unless not `ready`.
+  // Encodes w x h rows from `make` unless not `ready`. A picture larger
+  // than an image may be (the over-under one of very tall halves) is a file
+  // too large.
   void put(const char16_t* suffix, const char16_t* failure_text, bool ready, int64_t w,
            int64_t h, const MakeRow& make, int32_t quality_level) {
     const Text name = base_ + suffix;
     int reason = cannot_draw_;
+    if (ready && (w > kMaxImageSide || h > kMaxImageSide)) ready = false, reason = EFBIG;
     if (!ready || !save(name, w, h, make, quality_level, reason)) {
       all_ = false;
       report_.output_failed(failure_text, name, reason);
