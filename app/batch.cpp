@@ -1,5 +1,7 @@
 #include "app/batch.h"
 
+#include <map>
+
 #include "app/display_outputs.h"
 #include "app/lossless_output.h"
 #include "app/output_failure.h"
@@ -12,6 +14,15 @@ namespace mpo {
 
 Text entry_base_path(const Entry& entry) {
   return entry.output_base.empty() ? base_path_of(entry.mpo_path) : entry.output_base;
+}
+
+std::vector<size_t> first_with_same_outputs(const std::vector<Entry>& entries) {
+  std::vector<size_t> first(entries.size());
+  std::map<Text, size_t> seen;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    first[i] = seen.emplace(entry_base_path(entries[i]), i).first->second;
+  }
+  return first;
 }
 
 EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {

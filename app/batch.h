@@ -2,6 +2,9 @@
 // composites and Exif image of one MPO.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include "app/composites.h"
 #include "app/exif_image.h"
 #include "app/extra_outputs.h"
@@ -22,6 +25,12 @@ struct Entry {
 
 // The entry's base path: output_base, or the MPO path without extension.
 Text entry_base_path(const Entry& entry);
+
+// For each entry, the first one in list order that writes its output names
+// (its own index when none before it does). Every output name is the base
+// path and a suffix, and no suffix ends in another: two entries write the
+// same names exactly when their base paths are equal.
+std::vector<size_t> first_with_same_outputs(const std::vector<Entry>& entries);
 
 struct EntryResult {
   StopReason stop = StopReason::none;

@@ -102,10 +102,10 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
 
 int32_t quality_level(const ExtraOutputs& extra) { return kQualityPercent + extra.quality; }
 
-int save_reason(bool usable, const PixelView& canvas) {
+int save_reason(const ImageService& images, bool usable, const PixelView& canvas) {
   if (!usable) return kReasonUnreadableImage;
   if (!canvas.pixels) return ENOMEM;
-  return errno != 0 ? errno : kReasonUnknown;
+  return images.save_error() != 0 ? images.save_error() : kReasonUnknown;
 }
 
 CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text& base_path,
@@ -131,14 +131,13 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
     const Composite& c = kComposites[i];
     if (!(flags.*c.flag)) continue;
     const Text name = base_path + c.suffix;
-    errno = 0;
     const bool saved = canvas[i].pixels &&
                        images.save_image(c.slot, name, kJpegEncoderId, quality_level(extra)) != 0;
     if (saved) {
       if (c.slot == kSbsSlot) outcome.sbs_written = true;
     } else {
       outcome.any_failed = true;
-      report.output_failed(c.failure_text, name, save_reason(halves.usable, canvas[i]));
+      report.output_failed(c.failure_text, name, save_reason(images, halves.usable, canvas[i]));
     }
   }
   return outcome;

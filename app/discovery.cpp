@@ -1,6 +1,5 @@
 #include "app/discovery.h"
 
-#include <cerrno>
 #include <optional>
 
 #include "io/paths.h"
@@ -68,7 +67,7 @@ int list_mpo_files(FileService& files, const Text& directory, const Text& name_f
   Text dir = directory;
   if (dir.empty() || dir.back() != u'/') dir += u'/';
   if (!files.examine_directory(depth, dir, u"*.*")) {
-    if (unreadable) unreadable->push_back({dir, errno});
+    if (unreadable) unreadable->push_back({dir, files.listing_error(depth)});
     return 0;
   }
 

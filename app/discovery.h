@@ -19,7 +19,8 @@ constexpr int kListSlot = 0;
 Text list_line(const Text& text);
 Text from_list_line(const Text& line);
 
-// A folder that could not be listed, with the errno value of the attempt.
+// A folder that could not be listed, with the reason of the attempt
+// (FileService::listing_error).
 struct UnreadableFolder {
   Text path;
   int error = 0;

@@ -95,12 +95,11 @@ class Writer {
       return false;
     }
     Rows rows{make, buffer.get()};
-    errno = 0;
     if (images_.save_rows(RowSource{Rows::row, &rows}, w, h, name, kJpegEncoderId, quality_level,
                           bytes_of(exif_)) != 0) {
       return true;
     }
-    reason = errno != 0 ? errno : kReasonUnknown;
+    reason = images_.save_error() != 0 ? images_.save_error() : kReasonUnknown;
     return false;
   }
 

@@ -90,7 +90,8 @@ std::vector<Entry> entries_to_convert(FileService& files, Reporter& reporter,
   if (config.paths.empty()) return entries;
   if (!config.output_dir.empty()) place_outputs(entries, listed, config.output_dir);
   drop_repeats(entries);
-  if (!make_output_folders(entries, reporter)) result.output_failed = true;
+  if (!drop_output_clashes(entries, reporter)) result.output_failed = true;
+  if (!make_output_folders(entries, config.output_dir, reporter)) result.output_failed = true;
   return entries;
 }
 

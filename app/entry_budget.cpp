@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/image_service.h"
+#include "render/tv_frame.h"
 #include "render/wiggle_frames.h"
 
 namespace mpo {
@@ -35,6 +36,18 @@ int64_t display_formats(const OptionFlags& flags, const ExtraOutputs& extras, in
   return bytes;
 }
 
+// The TV frame's canvas and its working planes (app/viewing_outputs.cpp,
+// render/tv_frame.cpp): one half at a time, its block averages (fewer than
+// twice the region's size each way) and its scaled picture, three 16-bit
+// samples a pixel; and, where the side-by-side image is not at hand, both
+// halves packed side by side from the grids.
+int64_t tv_frame_bytes(int64_t W, int64_t H) {
+  const int64_t canvas = picture_bytes(kTvFrameWidth, kTvFrameHeight);
+  const int64_t region = (kTvFrameWidth / 2) * kTvFrameHeight;
+  const int64_t planes = 6 * (4 * region + region);
+  return canvas + planes + picture_bytes(2 * W, H);
+}
+
 // What the wiggle pictures take per pixel of a frame: both frames in
 // R, G, B, A and the working planes of their scaling (both halves at once),
 // the animation encoder's canvases and the quantiser's pixels (measured
@@ -51,18 +64,17 @@ int64_t wiggle_bytes(const std::optional<FrameHeader>& right, int64_t W, int64_t
 }
 
 // The command line's further outputs: the viewing formats' canvases (the TV
-// frame with room for its scaling steps); for the lossless side-by-side,
-// both halves' coefficients beside the joined file; the wiggle pictures'
-// frames and encoders; for the VR photo, the right half in base64 twice
-// (the extended packet and its segments) beside the new file.
+// frame with its working planes); for the lossless side-by-side, both
+// halves' coefficients beside the joined file; the wiggle pictures' frames
+// and encoders; for the VR photo, the right half in base64 twice (the
+// extended packet and its segments) beside the new file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
                         const std::optional<FrameHeader>& right, const OptionFlags& flags,
                         const ExtraOutputs& extras, int64_t W, int64_t H) {
-  constexpr int64_t kTvFrame = 1920 * 1080 * 3;
   int64_t bytes = 0;
   if (extras.anaglyph) bytes += picture_bytes(W, H);
   if (extras.cross) bytes += picture_bytes(2 * W, H);
-  if (extras.tv) bytes += 5 * kTvFrame;
+  if (extras.tv) bytes += tv_frame_bytes(W, H);
   bytes += display_formats(flags, extras, W, H);
   if (extras.lossless) {
     bytes += std::max<int64_t>(file_size, 0);
@@ -98,8 +110,9 @@ int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_f
   if (flags.sbsh) composites += picture_bytes(W, H);
   if (flags.ouh) composites += picture_bytes(W, H);
   composites += further_outputs(file_size, left_frame, right_frame, flags, extras, W, H);
-  return std::max<int64_t>(file_size, 0) + decoded_bytes(left) + decoded_bytes(right) + grids +
-         composites + std::max(held_coefficients(left), held_coefficients(right));
+  return kCodecWorkingBytes + std::max<int64_t>(file_size, 0) + decoded_bytes(left) +
+         decoded_bytes(right) + grids + composites +
+         std::max(held_coefficients(left), held_coefficients(right));
 }
 
 bool EntryBudget::admits_file(int64_t file_size) const { return bytes < 0 || file_size <= bytes; }

@@ -17,14 +17,19 @@ namespace mpo {
 // (each at its own size; a progressive half's coefficients while it is
 // decoded), two W x H grids of 8-byte elements ((W + 1)(H + 1) each, W x H
 // from the left half), the composites the flags ask for and the command
-// line's further outputs (their canvases; both halves' coefficients and the
-// joined file for the lossless side-by-side). A half without
+// line's further outputs (their canvases and the TV frame's working planes;
+// both halves' coefficients and the joined file for the lossless
+// side-by-side) and the codecs' working memory. A half without
 // a readable frame header, or with one the decoder refuses (a side above
 // kMaxImageSide, samples of other than 8 bits), is never decoded and
 // counts nothing.
 int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left,
                      const std::optional<FrameHeader>& right, const OptionFlags& flags,
                      const ExtraOutputs& extras = {});
+
+// What the codecs and the scaling filter hold beside the pictures while an
+// entry is converted (their tables, row buffers and bands).
+constexpr int64_t kCodecWorkingBytes = int64_t{8} << 20;
 
 // About what an entry of a camera's pictures (two 3648 x 2736 halves, all
 // composites) takes: the memory a worker needs at least.

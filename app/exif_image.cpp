@@ -17,8 +17,6 @@ namespace {
 // (marker and 16 bytes).
 constexpr int64_t kFirstDqt = 2 + 2 + jpeg::kPlainJfifLength;
 
-// The errno value of the call that just failed, or kReasonUnknown.
-int last_reason() { return errno != 0 ? errno : kReasonUnknown; }
 
 }  // namespace
 
@@ -83,9 +81,8 @@ MemoryBlock read_encoded_file(FileService& files, const Text& name) {
 bool write_spliced(FileService& files, const Text& out_name, const MemoryBlock& encoded,
                    const MemoryBlock& segment, int& reason) {
   constexpr int slot = kExifWriteSlot;
-  errno = 0;
   if (!files.create_output_file(slot, out_name)) {
-    reason = last_reason();
+    reason = files.file_error(slot);
     return false;
   }
   auto put = [&](const uint8_t* bytes, int64_t n) {
@@ -103,11 +100,10 @@ bool write_spliced(FileService& files, const Text& out_name, const MemoryBlock& 
   // A short write keeps the file from its name; nothing partial remains.
   if (ok) {
     ok = files.close_file(slot) != 0;
-    if (!ok) reason = last_reason();
   } else {
-    reason = last_reason();
     files.abandon_file(slot);
   }
+  if (!ok) reason = files.file_error(slot);
   return ok;
 }
 

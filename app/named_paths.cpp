@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -83,18 +84,58 @@ void drop_repeats(std::vector<Entry>& entries) {
   entries = std::move(kept);
 }
 
-bool make_output_folders(const std::vector<Entry>& entries, Reporter& reporter) {
-  std::set<Text> done;
-  bool all = true;
-  for (const Entry& e : entries) {
-    const Text folder = path_part(e.output_base);
-    if (folder.empty() || !done.insert(folder).second) continue;
-    const int error = make_folders(folder);
-    if (error == 0) continue;
-    reporter.show_message(texts::kErrorInfoTitle, texts::kFolderNotCreated + folder + u": " +
-                                                      failure_reason_text(error));
-    all = false;
+bool drop_output_clashes(std::vector<Entry>& entries, Reporter& reporter) {
+  const std::vector<size_t> first = first_with_same_outputs(entries);
+  std::vector<Entry> kept;
+  kept.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (first[i] == i) {
+      kept.push_back(entries[i]);
+      continue;
+    }
+    reporter.show_message(texts::kErrorTitle, entries[i].mpo_path + texts::kSameOutputNames +
+                                                  entries[first[i]].mpo_path);
   }
+  const bool none = kept.size() == entries.size();
+  entries = std::move(kept);
+  return none;
+}
+
+namespace {
+
+// Creates `folder` unless a folder above it already failed (that one was
+// reported, and is the cause). False when it does not exist afterwards.
+bool make_output_folder(const Text& folder, std::vector<Text>& failed, Reporter& reporter) {
+  for (const Text& above : failed) {
+    if (folder.compare(0, above.size(), above) == 0) return false;
+  }
+  const int error = make_folders(folder);
+  if (error == 0) return true;
+  reporter.show_message(texts::kErrorInfoTitle,
+                        texts::kFolderNotCreated + folder + u": " + failure_reason_text(error));
+  failed.push_back(with_slash(folder));
+  return false;
+}
+
+}  // namespace
+
+bool make_output_folders(std::vector<Entry>& entries, const Text& output_dir,
+                         Reporter& reporter) {
+  std::vector<Text> failed;
+  std::map<Text, bool> made;
+  // The output folder first: where it cannot be made, that is the one cause.
+  if (!output_dir.empty()) made.emplace(with_slash(output_dir), true);
+  for (const Entry& e : entries) made.emplace(path_part(e.output_base), true);
+  for (auto& [folder, ok] : made) {
+    if (!folder.empty()) ok = make_output_folder(folder, failed, reporter);
+  }
+  std::vector<Entry> kept;
+  kept.reserve(entries.size());
+  for (Entry& e : entries) {
+    if (made.at(path_part(e.output_base))) kept.push_back(std::move(e));
+  }
+  const bool all = kept.size() == entries.size();
+  entries = std::move(kept);
   return all;
 }
 

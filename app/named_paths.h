@@ -36,8 +36,17 @@ void place_outputs(std::vector<Entry>& entries, const std::vector<ListedPath>& l
 // names, links included).
 void drop_repeats(std::vector<Entry>& entries);
 
-// Creates the folders of the entries' output bases; reports each one that
-// cannot be created, with the system's reason. False when one failed.
-bool make_output_folders(const std::vector<Entry>& entries, Reporter& reporter);
+// Keeps only the first of the entries that write the same output names
+// (x.mpo and x.MPO in one folder, x.mpo of two named folders below one
+// output folder): each later one is reported with the earlier MPO's path
+// and is not converted. False when one was dropped.
+bool drop_output_clashes(std::vector<Entry>& entries, Reporter& reporter);
+
+// Creates `output_dir` and the folders of the entries' output bases;
+// reports a folder that cannot be created once, with the system's reason
+// (and none below it), and drops the entries whose outputs would go there.
+// False when one failed.
+bool make_output_folders(std::vector<Entry>& entries, const Text& output_dir,
+                         Reporter& reporter);
 
 }  // namespace mpo

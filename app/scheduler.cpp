@@ -69,14 +69,16 @@ BatchTally run_serial(FileService& files, ImageService& images, Reporter& report
 }
 
 // Entries whose outputs share names (a.mpo and a.MPO, or x.mpo of two named
-// folders written below one output folder) form one group and
-// run one after another in list order on one worker, as in a serial run;
-// groups are handed out in the order of their first entry.
+// folders written below one output folder) form one group and run one
+// after another in list order on one worker, as in a serial run; groups are
+// handed out in the order of their first entry. (The command line converts
+// only the first of them; the desktop program all.)
 std::vector<std::vector<size_t>> group_by_outputs(const std::vector<Entry>& entries) {
   std::vector<std::vector<size_t>> groups;
-  std::map<Text, size_t> group_of;
+  std::map<size_t, size_t> group_of;
+  const std::vector<size_t> first = first_with_same_outputs(entries);
   for (size_t i = 0; i < entries.size(); ++i) {
-    const auto [it, added] = group_of.emplace(entry_base_path(entries[i]), groups.size());
+    const auto [it, added] = group_of.emplace(first[i], groups.size());
     if (added) groups.emplace_back();
     groups[it->second].push_back(i);
   }

@@ -1,6 +1,5 @@
 #include "app/split.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "mpo/jpeg_segments.h"
@@ -29,18 +28,17 @@ Text base_path_of(const Text& mpo_path) {
 
 // Writes bytes to an output file. It takes its name only when complete:
 // after a failed write no partial file remains and what stood there before
-// is kept. On failure `reason` is the errno value (0 when none was set).
+// is kept. On failure `reason` is the file's error (0 when none was set).
 bool write_output(FileService& files, int slot, const Text& name, const uint8_t* bytes,
                   int64_t count, int& reason) {
-  errno = 0;
   bool ok = files.create_output_file(slot, name) != 0;
   if (ok && files.write_block(slot, bytes, count) != count) {
-    reason = errno;
     files.abandon_file(slot);
-    return false;
+    ok = false;
+  } else if (ok) {
+    ok = files.close_file(slot) != 0;
   }
-  ok = ok && files.close_file(slot) != 0;
-  if (!ok) reason = errno;
+  if (!ok) reason = files.file_error(slot);
   return ok;
 }
 

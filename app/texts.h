@@ -46,6 +46,10 @@ inline constexpr char16_t kWorkersStarted[] = u" Arbeitsthreads konnten gestarte
 inline constexpr char16_t kNotAnMpo[] = u"Keine MPO-Datei (Endung .mpo)\r";
 inline constexpr char16_t kFolderNotCreated[] =
     u"Der Ordner f\u00fcr die Ausgaben konnte nicht angelegt werden\r";
+// A later MPO of the run whose outputs would replace an earlier one's:
+// its path, kSameOutputNames, the earlier MPO's path.
+inline constexpr char16_t kSameOutputNames[] =
+    u"\rnicht umgewandelt: dieselben Ausgabedateien wie\r";
 
 // Why an entry stops the batch (shown under "Fehler", then '\r' and the MPO).
 inline constexpr char16_t kNoImageFile[] = u"keine Bilddatei";

@@ -69,12 +69,11 @@ bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& na
     return false;
   }
   SbsRows rows{sbs, f.row_from_sbs, buffer.get()};
-  errno = 0;
   if (images.save_rows(RowSource{SbsRows::row, &rows}, width, sbs.height, name, kJpegEncoderId,
                        quality_level(extra), bytes_of(from.exif_segment)) != 0) {
     return true;
   }
-  reason = errno != 0 ? errno : kReasonUnknown;
+  reason = images.save_error() != 0 ? images.save_error() : kReasonUnknown;
   return false;
 }
 
@@ -111,12 +110,11 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
                                            ? f.draw_from_sbs(from.side_by_side, canvas)
                                            : f.draw(halves, canvas));
   const MemoryBlock& exif = from.exif_segment;
-  errno = 0;
   const bool saved =
       drawn && (exif ? images.save_image_with_app1(f.slot, name, kJpegEncoderId,
                                                    quality_level(extra), bytes_of(exif)) != 0
                      : images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) != 0);
-  if (!saved) reason = save_reason(halves.usable, drawn ? canvas : PixelView{});
+  if (!saved) reason = save_reason(images, halves.usable, drawn ? canvas : PixelView{});
   return saved;
 }
 

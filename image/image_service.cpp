@@ -309,8 +309,14 @@ const EncoderDescriptor* ImageService::encoder(uint32_t id) const {
   return nullptr;
 }
 
+int ImageService::saved(int result) {
+  save_error_ = result != 0 ? 0 : errno;
+  return result;
+}
+
 int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_id,
                              int32_t quality_level) {
+  save_error_ = 0;
   const Image* img = image(slot);
   if (file_name.empty() || img == nullptr || !img->pixels) return 0;
   const int requested_depth = img->source_depth;
@@ -324,9 +330,10 @@ int ImageService::save_image(int slot, const Text& file_name, uint32_t encoder_i
                           : img->depth == 32 ? chosen->encode32
                                              : nullptr;
   if (encode == nullptr) return 0;
-  return encode(file_name, img->pixels.get(), img->width, img->height,
-                static_cast<int32_t>(img->pitch()), kBottomUp, quality_level,
-                requested_depth);
+  errno = 0;
+  return saved(encode(file_name, img->pixels.get(), img->width, img->height,
+                      static_cast<int32_t>(img->pitch()), kBottomUp, quality_level,
+                      requested_depth));
 }
 
 namespace {
@@ -344,6 +351,7 @@ const uint8_t* view_row(void* context, int32_t y) {
 
 int ImageService::save_image_with_app1(int slot, const Text& file_name, uint32_t encoder_id,
                                        int32_t quality_level, std::span<const uint8_t> app1) {
+  save_error_ = 0;
   const Image* img = image(slot);
   if (img == nullptr || !img->pixels || img->depth != 24 || img->source_depth != 24 ||
       app1.empty()) {
@@ -357,14 +365,16 @@ int ImageService::save_image_with_app1(int slot, const Text& file_name, uint32_t
 int ImageService::save_rows(const RowSource& rows, int64_t width, int64_t height,
                             const Text& file_name, uint32_t encoder_id, int32_t quality_level,
                             std::span<const uint8_t> app1) {
+  save_error_ = 0;
   const EncoderDescriptor* chosen = encoder(encoder_id);
   if (file_name.empty() || rows.row == nullptr || width < 1 || height < 1 ||
       width > kMaxImageSide || height > kMaxImageSide || chosen == nullptr ||
       chosen->encode_rows == nullptr || !app1_well_formed(app1)) {
     return 0;
   }
-  return chosen->encode_rows(file_name, rows, static_cast<int32_t>(width),
-                             static_cast<int32_t>(height), quality_level, app1);
+  errno = 0;
+  return saved(chosen->encode_rows(file_name, rows, static_cast<int32_t>(width),
+                                   static_cast<int32_t>(height), quality_level, app1));
 }
 
 PixelView ImageService::view(int slot) const {

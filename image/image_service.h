@@ -145,6 +145,11 @@ class ImageService {
   int save_rows(const RowSource& rows, int64_t width, int64_t height, const Text& file_name,
                 uint32_t encoder_id, int32_t quality_level, std::span<const uint8_t> app1);
 
+  // Why the last save_image, save_image_with_app1 or save_rows returned 0:
+  // the errno value of the system call that failed while the encoder wrote
+  // the file; 0 after a success, a refusal or a failure no call explained.
+  int save_error() const { return save_error_; }
+
   // The slot's pixels; all zero/null for an empty slot.
   PixelView view(int slot) const;
 
@@ -183,7 +188,11 @@ class ImageService {
   std::vector<DecoderDescriptor> decoders_;
   std::vector<EncoderDescriptor> encoders_;
   DecoderContext decoder_context_;
+  // Records the reason of a save the encoder has just finished with
+  // `result` (errno cleared before it started), and hands `result` on.
+  int saved(int result);
   std::unique_ptr<Drawing> drawing_;
+  int save_error_ = 0;
 };
 
 // Inline, so that a loop over single pixels pays one address computation

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -14,8 +15,14 @@ namespace mpo {
 BufferedFile::BufferedFile(PendingFile&& output)
     : fd_(output.fd()), output_(std::move(output)), read_only_(false) {}
 
+void BufferedFile::fail(int error) {
+  if (!failed_) error_ = error;
+  failed_ = true;
+}
+
 void BufferedFile::write_out() {
-  if (pending_ > 0 && write_all(fd_, buffer_.data(), pending_) != pending_) failed_ = true;
+  errno = 0;
+  if (pending_ > 0 && write_all(fd_, buffer_.data(), pending_) != pending_) fail(errno);
   pending_ = 0;
 }
 
@@ -31,7 +38,7 @@ void BufferedFile::enter_write_state() {
   drop_read_ahead();
   // Step back over read-ahead so that the write lands where the caller
   // stopped reading. If that fails the write would land elsewhere.
-  if (unread > 0 && ::lseek(fd_, -static_cast<off_t>(unread), SEEK_CUR) < 0) failed_ = true;
+  if (unread > 0 && ::lseek(fd_, -static_cast<off_t>(unread), SEEK_CUR) < 0) fail(errno);
   writing_ = true;
 }
 
@@ -77,8 +84,9 @@ int64_t BufferedFile::write(const uint8_t* source, int64_t count) {
   enter_write_state();
   if (pending_ + count > kSize) write_out();
   if (count >= kSize) {
+    errno = 0;
     const int64_t n = write_all(fd_, source, count);
-    if (n != count) failed_ = true;
+    if (n != count) fail(errno);
     return n;
   }
   std::memcpy(buffer_.data() + pending_, source, static_cast<size_t>(count));
@@ -107,10 +115,12 @@ bool BufferedFile::close() {
   if (output_.fd() >= 0) {
     if (ok) {
       ok = output_.commit();
+      if (!ok) fail(output_.error());
     } else {
       output_.abandon();
     }
   } else if (::close(fd_) != 0) {
+    fail(errno);
     ok = false;
   }
   fd_ = -1;

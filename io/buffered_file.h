@@ -23,8 +23,9 @@ class BufferedFile {
   BufferedFile& operator=(const BufferedFile&) = delete;
 
   bool read_only() const { return read_only_; }
-  // Some byte meant for the file did not reach it.
-  bool failed() const { return failed_; }
+  // The errno value of the first system call that failed (a write, a seek
+  // before one, the close); 0 when none did or it set none.
+  int error() const { return error_; }
 
   // The next byte (0..255) without consuming it; -1 at the end.
   int peek();
@@ -47,6 +48,8 @@ class BufferedFile {
  private:
   static constexpr int kSize = FileService::kBufferSize;
 
+  // Marks the file failed, keeping the first reason.
+  void fail(int error);
   void write_out();
   // Leaves write state with everything buffered written.
   void flush();
@@ -59,6 +62,7 @@ class BufferedFile {
   bool read_only_;
   bool writing_ = false;
   bool failed_ = false;
+  int error_ = 0;
   int cursor_ = 0;
   int filled_ = 0;
   int pending_ = 0;

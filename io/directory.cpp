@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -98,14 +99,24 @@ bool DirectoryListing::present(const char* entry, int entry_type) {
 DirectoryListing* FileService::listing(int slot) const { return slot_entry(listings_, slot); }
 
 int FileService::examine_directory(int slot, const Text& path, const Text& pattern) {
-  if (!claim_slot(listings_, slot) || path.find(u'\0') != Text::npos ||
-      pattern.find(u'\0') != Text::npos) {
+  if (!claim_slot(listings_, slot)) return 0;
+  listing_errors_.resize(listings_.size());
+  int& error = listing_errors_[static_cast<size_t>(slot)];
+  error = 0;
+  if (path.find(u'\0') != Text::npos || pattern.find(u'\0') != Text::npos) return 0;
+  errno = 0;
+  auto opened = DirectoryListing::open(to_utf8(path), to_utf8(pattern));
+  if (!opened) {
+    error = errno;
     return 0;
   }
-  auto opened = DirectoryListing::open(to_utf8(path), to_utf8(pattern));
-  if (!opened) return 0;
   listings_[static_cast<size_t>(slot)] = std::move(opened);
   return 1;
+}
+
+int FileService::listing_error(int slot) const {
+  if (slot < 0 || static_cast<size_t>(slot) >= listing_errors_.size()) return 0;
+  return listing_errors_[static_cast<size_t>(slot)];
 }
 
 int FileService::next_directory_entry(int slot) {

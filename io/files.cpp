@@ -63,37 +63,68 @@ FileService::~FileService() = default;
 
 BufferedFile* FileService::file(int slot) const { return slot_entry(files_, slot); }
 
+bool FileService::claim(int slot) {
+  if (!claim_slot(files_, slot)) return false;
+  errors_.resize(files_.size());
+  errors_[static_cast<size_t>(slot)] = 0;
+  return true;
+}
+
+void FileService::set_error(int slot, int error) {
+  if (slot >= 0 && static_cast<size_t>(slot) < errors_.size()) {
+    errors_[static_cast<size_t>(slot)] = error;
+  }
+}
+
+int FileService::file_error(int slot) const {
+  if (slot < 0 || static_cast<size_t>(slot) >= errors_.size()) return 0;
+  const BufferedFile* f = file(slot);
+  return f != nullptr && f->error() != 0 ? f->error() : errors_[static_cast<size_t>(slot)];
+}
+
 int FileService::create_file(int slot, const Text& name) {
-  if (!claim_slot(files_, slot) || !usable_name(name)) return 0;
+  if (!claim(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
+  errno = 0;
   int fd = create_own_file(path, O_RDWR);
   // A file its owner may write but not read is still overwritten.
   if (fd < 0 && errno == EACCES) fd = create_own_file(path, O_WRONLY);
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    set_error(slot, errno);
+    return 0;
+  }
   files_[static_cast<size_t>(slot)] = std::make_unique<BufferedFile>(fd, false);
   return 1;
 }
 
 int FileService::create_output_file(int slot, const Text& name) {
-  if (!claim_slot(files_, slot) || !usable_name(name)) return 0;
+  if (!claim(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
+  errno = 0;
   PendingFile output = PendingFile::start(path, O_RDWR);
   if (output.fd() < 0 && errno == EACCES) output = PendingFile::start(path, O_WRONLY);
-  if (output.fd() < 0) return 0;
+  if (output.fd() < 0) {
+    set_error(slot, errno);
+    return 0;
+  }
   files_[static_cast<size_t>(slot)] = std::make_unique<BufferedFile>(std::move(output));
   return 1;
 }
 
 int FileService::open_file(int slot, const Text& name) {
-  if (!claim_slot(files_, slot) || !usable_name(name)) return 0;
+  if (!claim(slot) || !usable_name(name)) return 0;
   const std::string path = to_utf8(name);
   // Only regular files: reading a FIFO or a terminal blocks for as long as
   // its other end likes, and opening some devices acts on the device. Such
   // names are not opened at all.
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
+  errno = 0;
   const int fd = open_regular(path, O_RDONLY);
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    set_error(slot, errno);
+    return 0;
+  }
   files_[static_cast<size_t>(slot)] = std::make_unique<BufferedFile>(fd, true);
   return 1;
 }
@@ -102,6 +133,7 @@ int FileService::close_file(int slot) {
   BufferedFile* f = file(slot);
   if (f == nullptr) return 0;
   const bool ok = f->close();
+  set_error(slot, f->error());
   files_[static_cast<size_t>(slot)].reset();
   return ok ? 1 : 0;
 }
@@ -110,6 +142,7 @@ void FileService::abandon_file(int slot) {
   BufferedFile* f = file(slot);
   if (f == nullptr) return;
   f->abandon();
+  set_error(slot, f->error());
   files_[static_cast<size_t>(slot)].reset();
 }
 
@@ -174,11 +207,6 @@ int FileService::end_of_file(int slot) {
   BufferedFile* f = file(slot);
   if (f == nullptr) return 0;
   return f->peek() < 0 ? 1 : 0;
-}
-
-bool FileService::write_failed(int slot) const {
-  const BufferedFile* f = file(slot);
-  return f != nullptr && f->failed();
 }
 
 int64_t FileService::file_size(const Text& name) {

@@ -71,8 +71,11 @@ class FileService {
   void set_file_position(int slot, int64_t position);
   // 1 when no byte is left, 0 when one is; 0 for an empty slot.
   int end_of_file(int slot);
-  // True when a write to the slot's file has failed since it was opened.
-  bool write_failed(int slot) const;
+  // Why the slot's last create_file, create_output_file, open_file,
+  // write_block or close_file failed: the errno value of the system call
+  // that failed (kept after the slot is closed, cleared when it is opened
+  // again); 0 when nothing failed or no call said why.
+  int file_error(int slot) const;
 
   // -1 missing or empty name, -2 a directory, else the size in bytes.
   // Trailing '/' or '\' are ignored.
@@ -84,6 +87,9 @@ class FileService {
   // is inserted between a non-empty path that does not end in one and the
   // pattern. Nonzero on success (also for an empty directory).
   int examine_directory(int slot, const Text& path, const Text& pattern);
+  // Why the slot's last examine_directory failed: the errno value of the
+  // system call that failed; 0 when it did not fail or no call said why.
+  int listing_error(int slot) const;
   // Nonzero while an entry is current. "." and ".." come first.
   int next_directory_entry(int slot);
   // kDirectory, kDirectoryLink, kFile (anything else); kNoListing for a
@@ -95,9 +101,14 @@ class FileService {
 
  private:
   BufferedFile* file(int slot) const;
+  // Empties the slot and clears its error; false for an unusable number.
+  bool claim(int slot);
+  void set_error(int slot, int error);
   DirectoryListing* listing(int slot) const;
   std::vector<std::unique_ptr<BufferedFile>> files_;
+  std::vector<int> errors_;  // file_error of each slot
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
+  std::vector<int> listing_errors_;  // listing_error of each slot
 };
 
 }  // namespace mpo

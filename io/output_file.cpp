@@ -137,7 +137,8 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       path_(std::move(other.path_)),
       temp_(std::move(other.temp_)),
-      record_(std::exchange(other.record_, -1)) {}
+      record_(std::exchange(other.record_, -1)),
+      error_(other.error_) {}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
   if (this != &other) {
@@ -146,6 +147,7 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     path_ = std::move(other.path_);
     temp_ = std::move(other.temp_);
     record_ = std::exchange(other.record_, -1);
+    error_ = other.error_;
   }
   return *this;
 }
@@ -155,11 +157,19 @@ PendingFile::~PendingFile() { abandon(); }
 bool PendingFile::commit() {
   if (fd_ < 0) return false;
   const int fd = std::exchange(fd_, -1);
+  errno = 0;
   const std::string named = temp_.empty() ? name_unnamed(fd, path_, record_) : temp_;
   bool ok = !named.empty();
+  if (!ok) error_ = errno;
   // A write error that only shows when closing keeps the file from its name.
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(named.c_str(), path_.c_str()) != 0) ok = false;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error_ = errno;
+  }
+  if (ok && ::rename(named.c_str(), path_.c_str()) != 0) {
+    ok = false;
+    error_ = errno;
+  }
   if (!ok && !named.empty()) ::unlink(named.c_str());
   forget_temporary(std::exchange(record_, -1));
   temp_.clear();

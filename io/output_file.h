@@ -40,8 +40,11 @@ class PendingFile {
 
   int fd() const { return fd_; }
   // Puts the written file at its name and closes it. False when that
-  // failed; nothing of the new file is left behind then.
+  // failed; nothing of the new file is left behind then, and error() says
+  // why.
   bool commit();
+  // The errno value of the step of commit() that failed; 0 before.
+  int error() const { return error_; }
   // Closes and discards the file; what stood at the name stays.
   void abandon();
 
@@ -50,6 +53,7 @@ class PendingFile {
   std::string path_;
   std::string temp_;  // the named temporary; empty for an unnamed one
   int record_ = -1;   // its record for removal on a signal (io/interrupts.h)
+  int error_ = 0;
 };
 
 }  // namespace mpo

@@ -118,26 +118,36 @@ TEST(Batch, TwoHundredMposOneInTenDamagedKeepGoing) {
   expect_empty(scene.cwd());
 }
 
-// a.mpo and a.MPO share their output names. Run serially the later entry
-// simply overwrites the earlier one's files; two workers must give the same
-// bytes, not write the same files at once or read each other's halves.
-TEST(Batch, SameOutputNamesOnTwoWorkersGiveTheSerialResult) {
+// a.mpo and a.MPO share their output names: the one listed first is
+// converted, the other is not and is named beside it, on one worker and on
+// two alike (nothing written twice, no half read from the other).
+TEST(Batch, SameOutputNamesConvertOnlyTheFirst) {
   Scene scene;
-  write_bytes(scene.tree() / "a.mpo", generated(70, 320, 240));
-  write_bytes(scene.tree() / "a.MPO", generated(71, 320, 240));
+  const fs::path lower = scene.tree() / "a.mpo", upper = scene.tree() / "a.MPO";
+  write_bytes(lower, generated(70, 320, 240));
+  write_bytes(upper, generated(71, 320, 240));
   const auto before = mpos_below(scene.tree());
+  auto clash = [](const fs::path& later, const fs::path& earlier) {
+    return "Fehler: " + later.string() + "\nnicht umgewandelt: dieselben Ausgabedateien wie\n" +
+           earlier.string() + "\n";
+  };
   CliRun run;
   run.scene = &scene;
   run.args = {"--all", "--jobs", "1", scene.tree().string()};
-  ASSERT_EQ(run_cli(run).status, 0);
-  const auto serial = files_below(scene.tree());
-  run.args[2] = "2";
-  for (int attempt = 0; attempt < 6; ++attempt) {
+  for (const char* jobs : {"1", "2"}) {
+    for (const auto& e : fs::directory_iterator(scene.tree())) {
+      if (!before.count(e.path())) fs::remove(e.path());
+    }
+    run.args[2] = jobs;
     const CliResult r = run_cli(run);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(files_below(scene.tree()) == serial) << "attempt " << attempt;
+    EXPECT_EQ(r.status, 1) << r.err;
+    const bool lower_first = r.err.find(clash(upper, lower)) != std::string::npos;
+    EXPECT_NE(lower_first, r.err.find(clash(lower, upper)) != std::string::npos) << r.err;
+    const fs::path& first = lower_first ? lower : upper;
+    auto found = check_tree(scene.tree(), {{first, before.at(first)}},
+                            {lower_first ? upper : lower});
+    EXPECT_EQ(found[first].size(), 6u) << jobs << "\n" << r.err;
   }
-  check_tree(scene.tree(), before);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // What an entry will take, read from a few header bytes before anything is
-// allocated, and how many workers a run starts.
+// allocated.
 #include <gtest/gtest.h>
+
+#include <array>
+#include <string>
 
 #include "app/entry_budget.h"
 #include "app/scheduler.h"
@@ -103,16 +106,32 @@ TEST(EntryBudget, CameraEntriesFitTheirShareAndTinyFilesDeclaringHugeHalvesDoNot
   EXPECT_FALSE(budget.admits_file((int64_t{1} << 31) - 1));
 }
 
-TEST(Scheduler, WorkersNeverOutnumberEntriesCoresOrMemory) {
-  mpo::Schedule s;
-  s.jobs = 8;
-  EXPECT_EQ(mpo::planned_workers(s, 3, 16), 3);  // entries
-  EXPECT_EQ(mpo::planned_workers(s, 24, 2), 2);  // cores
-  s.memory_available = kGiB;
-  EXPECT_EQ(mpo::planned_workers(s, 24, 16), 3);  // camera entries in 1 GiB
-  s.memory_available = 100 << 20;
-  EXPECT_EQ(mpo::planned_workers(s, 24, 16), 1);  // never fewer than one
+// Each further output the command line asks for is priced in the
+// admission: a budget that holds the entry without it refuses the entry
+// with it.
+class FurtherOutput : public testing::TestWithParam<bool mpo::ExtraOutputs::*> {};
+
+TEST_P(FurtherOutput, CountsInTheAdmission) {
+  const Bytes mpo = generated(7, 640, 480);
+  const int64_t size = int64_t(mpo.size());
+  const int64_t separator = int64_t(second_image(mpo));
+  mpo::ExtraOutputs with;
+  with.*GetParam() = true;
+  const int64_t without_bytes = mpo::entry_memory(
+      size, read_frame_header(mpo.data(), separator),
+      read_frame_header(mpo.data() + separator, size - separator), kAll);
+  EXPECT_TRUE((EntryBudget{without_bytes, kAll, {}}.admits_entry(mpo.data(), size, separator)));
+  EXPECT_FALSE((EntryBudget{without_bytes, kAll, with}.admits_entry(mpo.data(), size, separator)));
 }
+
+INSTANTIATE_TEST_SUITE_P(EntryBudget, FurtherOutput,
+                         testing::Values(&mpo::ExtraOutputs::anaglyph, &mpo::ExtraOutputs::cross,
+                                         &mpo::ExtraOutputs::tv, &mpo::ExtraOutputs::lossless,
+                                         &mpo::ExtraOutputs::wiggle, &mpo::ExtraOutputs::vr),
+                         [](const auto& info) {
+                           return std::string(std::array{"anaglyph", "cross", "tv", "lossless",
+                                                         "wiggle", "vr"}[info.index]);
+                         });
 
 }  // namespace
 }  // namespace hostile

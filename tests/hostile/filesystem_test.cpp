@@ -399,5 +399,31 @@ TEST(FileSystem, OutputNamesTakenByLinksOrSpecialFilesNeverReachOtherFiles) {
   expect_empty(scene.tmp());
 }
 
+// Old outputs the user may write, in a folder that takes no new files: a
+// file written in place could be cut by a limit or a kill, so nothing is.
+TEST(FileSystem, OldOutputsInAFolderWithoutRoomForNewFilesStayWhole) {
+  Scene scene;
+  if (!permissions_hold(scene)) GTEST_SKIP() << "permission bits do not hold here";
+  write_bytes(scene.tree() / "a.mpo", generated(4));
+  const auto before = mpos_below(scene.tree());
+  std::set<fs::path> old;
+  for (const std::string& suffix : kOutputSuffixes) {
+    const fs::path p = scene.tree() / ("a" + suffix);
+    write_bytes(p, Bytes(suffix.begin(), suffix.end()));
+    old.insert(p);
+  }
+  fs::permissions(scene.tree(), fs::perms::owner_read | fs::perms::owner_exec);
+
+  CliRun run;
+  run.without_permission_override = true;
+  const CliResult r = convert(scene, {"--all"}, run);
+  EXPECT_EQ(r.status, 1) << r.err;
+  for (const fs::path& p : old) {
+    const std::string suffix = p.string().substr(base_of(scene.tree() / "a.mpo").size());
+    EXPECT_EQ(read_bytes(p), Bytes(suffix.begin(), suffix.end())) << p;
+  }
+  check_tree(scene.tree(), before, old);
+}
+
 }  // namespace
 }  // namespace hostile

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -222,10 +223,12 @@ TEST_F(Files, FileSizeAndRemove) {
   EXPECT_EQ(FileService::file_size(dir.text("sub")), -2);
 }
 
-TEST_F(Files, WriteFailuresAreStickyAndMakeCloseFail) {
+// A failed write makes the close fail, and its system reason stays with the
+// slot, also once the slot is closed.
+TEST_F(Files, WriteFailuresAreStickyAndKeepTheirReason) {
   const std::string big = pattern_bytes(10000);
   int64_t direct = 0, small = 0, length_after = 0;
-  bool failed_direct = false, failed_before_flush = true, failed_after_flush = false;
+  int error_direct = 0, error_before_flush = -1, error_after_flush = 0, error_closed = 0;
   int close_direct = -1, close_buffered = -1, close_fitting = -1;
   {
     FileSizeLimit limit(6000);
@@ -233,30 +236,33 @@ TEST_F(Files, WriteFailuresAreStickyAndMakeCloseFail) {
     // A direct write cut short by the limit.
     fs.create_file(1, dir.text("direct"));
     direct = fs.write_block(1, big.data(), 10000);
-    failed_direct = fs.write_failed(1);
+    error_direct = fs.file_error(1);
     close_direct = fs.close_file(1);
     // Small writes sit in the buffer; the failure shows when it is written.
     fs.create_file(2, dir.text("buffered"));
     for (int i = 0; i < 7; ++i) small += fs.write_block(2, big.data(), 1000);
-    failed_before_flush = fs.write_failed(2);
+    error_before_flush = fs.file_error(2);
     length_after = fs.file_length(2);
-    failed_after_flush = fs.write_failed(2);
-    fs.write_block(2, "x", 1);  // the flag stays set
+    error_after_flush = fs.file_error(2);
+    fs.write_block(2, "x", 1);  // the failure stays
     close_buffered = fs.close_file(2);
+    error_closed = fs.file_error(2);
     // A file within the limit closes cleanly.
     fs.create_file(3, dir.text("fits"));
     fs.write_block(3, big.data(), 5000);
     close_fitting = fs.close_file(3);
   }
   EXPECT_EQ(direct, 6000);
-  EXPECT_TRUE(failed_direct);
+  EXPECT_EQ(error_direct, EFBIG);
   EXPECT_EQ(close_direct, 0);
   EXPECT_EQ(small, 7000);
-  EXPECT_FALSE(failed_before_flush);
+  EXPECT_EQ(error_before_flush, 0);
   EXPECT_EQ(length_after, 6000);
-  EXPECT_TRUE(failed_after_flush);
+  EXPECT_EQ(error_after_flush, EFBIG);
   EXPECT_EQ(close_buffered, 0);
+  EXPECT_EQ(error_closed, EFBIG);
   EXPECT_EQ(close_fitting, 1);
+  EXPECT_EQ(fs.file_error(3), 0);
   EXPECT_EQ(read_bytes(dir.path("fits")), big.substr(0, 5000));
 }
 
