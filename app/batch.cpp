@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/aligned_mpo.h"
+#include "app/display_outputs.h"
 #include "app/lossless_output.h"
 #include "app/output_failure.h"
 #include "app/report.h"
@@ -58,7 +59,7 @@ EntryResult EntryProcessor::process(const Entry& entry, OptionFlags& flags) {
   // by an earlier run (or anything else standing there) is not this MPO's.
   // Halves no output draws from are not decoded at all.
   const bool drawn = flags.sbs || flags.sbsh || flags.ouh || extra_.anaglyph || extra_.cross ||
-                     extra_.tv || extra_.wiggle;
+                     extra_.tv || extra_.wiggle || wants_display_formats(extra_);
   const bool stereo = extra_.corrects_stereo();
   if (drawn || stereo) {
     decode_halves(images_, split.left_written ? split.left_name : Text(),
@@ -106,6 +107,14 @@ void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResul
     const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
                        split.exif_segment};
     if (!write_viewing_formats(images_, ui_, base_path, from, extra_)) {
+      result.output_failed = true;
+    }
+  }
+  if (wants_display_formats(extra_)) {
+    ui_.keep_painted();
+    const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
+                       split.exif_segment};
+    if (!write_display_formats(images_, ui_, base_path, from, extra_)) {
       result.output_failed = true;
     }
   }

@@ -31,6 +31,21 @@ int64_t stereo_correction(int64_t file_size, int64_t W, int64_t H) {
   return 3 * picture_bytes(W, H) + greys + kAnalysis + 2 * std::max<int64_t>(file_size, 0);
 }
 
+// The display formats: a side-by-side image of their own where no
+// composite draws one, and for the interleaved frames the two fitted
+// screens and the scaling steps of one half, whose planes of 16-bit samples
+// (twice a picture's bytes per pixel) hold up to four screens of block
+// averages and one of the filter's result: 2 + 2 (4 + 1) screens. The
+// over-under picture and the anaglyph types go to the encoder row by row.
+int64_t display_formats(const OptionFlags& flags, const ExtraOutputs& extras, int64_t W,
+                        int64_t H) {
+  if (!extras.over_under && extras.anaglyph_types == 0 && extras.interleaved == 0) return 0;
+  int64_t bytes = flags.sbs || flags.exif ? 0 : picture_bytes(2 * W, H);
+  if (extras.interleaved != 0)
+    bytes += 12 * picture_bytes(extras.screen_width, extras.screen_height);
+  return bytes;
+}
+
 // The TV frame's canvas and its working planes (app/viewing_outputs.cpp,
 // render/tv_frame.cpp): one half at a time, its block averages (fewer than
 // twice the region's size each way) and its scaled picture, three 16-bit
@@ -64,13 +79,14 @@ int64_t wiggle_bytes(const std::optional<FrameHeader>& right, int64_t W, int64_t
 // and encoders; for the VR photo, the right half in base64 twice (the
 // extended packet and its segments) beside the new file.
 int64_t further_outputs(int64_t file_size, const std::optional<FrameHeader>& left,
-                        const std::optional<FrameHeader>& right, const ExtraOutputs& extras,
-                        int64_t W, int64_t H) {
+                        const std::optional<FrameHeader>& right, const OptionFlags& flags,
+                        const ExtraOutputs& extras, int64_t W, int64_t H) {
   int64_t bytes = 0;
   if (extras.anaglyph) bytes += picture_bytes(W, H);
   if (extras.cross) bytes += picture_bytes(2 * W, H);
   if (extras.tv) bytes += tv_frame_bytes(W, H);
   if (extras.corrects_stereo()) bytes += stereo_correction(file_size, W, H);
+  bytes += display_formats(flags, extras, W, H);
   if (extras.lossless) {
     bytes += std::max<int64_t>(file_size, 0);
     for (const auto* half : {&left, &right}) bytes += *half ? (*half)->coefficient_bytes : 0;
@@ -104,7 +120,7 @@ int64_t entry_memory(int64_t file_size, const std::optional<FrameHeader>& left_f
   if (flags.sbs || flags.exif) composites += picture_bytes(2 * W, H);
   if (flags.sbsh) composites += picture_bytes(W, H);
   if (flags.ouh) composites += picture_bytes(W, H);
-  composites += further_outputs(file_size, left_frame, right_frame, extras, W, H);
+  composites += further_outputs(file_size, left_frame, right_frame, flags, extras, W, H);
   return kCodecWorkingBytes + std::max<int64_t>(file_size, 0) + decoded_bytes(left) +
          decoded_bytes(right) + grids + composites +
          std::max(held_coefficients(left), held_coefficients(right));

@@ -25,6 +25,18 @@ struct ExtraOutputs {
   bool cross = false;     // base path + "_x.jpg", 2W x H
   bool tv = false;        // base path + "_tv.jpg", 1920 x 1080
   bool lossless = false;  // base path + "_sbs-lossless.jpg", not re-encoded
+  bool over_under = false;  // base path + "_ou.jpg", W x 2H
+  // The other anaglyph types, bit t for AnaglyphType t (render/anaglyph_rows.h;
+  // red-cyan, bit 0, is `anaglyph`): base path + "_ana-TYPE.jpg", W x H.
+  uint32_t anaglyph_types = 0;
+  // Frames interleaved by rows, columns, checkerboard cells (bits 0, 1, 2 as
+  // in render/display_formats.h): "_rows.jpg", "_cols.jpg", "_checker.jpg",
+  // screen_width x screen_height, the left half on the even lines unless
+  // odd_left.
+  uint32_t interleaved = 0;
+  int screen_width = 1920;
+  int screen_height = 1080;
+  bool odd_left = false;
   // base path + "_wiggle.webp" and "_wiggle.gif": left and right in turn,
   // the longer side at most 1200 pixels.
   bool wiggle = false;

@@ -73,6 +73,16 @@ inline constexpr char16_t kAnaglyphSuffix[] = u"_ana.jpg";
 inline constexpr char16_t kCrossSuffix[] = u"_x.jpg";
 inline constexpr char16_t kTvSuffix[] = u"_tv.jpg";
 inline constexpr char16_t kLosslessSuffix[] = u"_sbs-lossless.jpg";
+inline constexpr char16_t kOverUnderSuffix[] = u"_ou.jpg";
+// The anaglyph types in the order of their bits in ExtraOutputs: the first,
+// red-cyan, is kAnaglyphSuffix.
+inline constexpr std::array<const char16_t*, 7> kAnaglyphTypeSuffixes = {
+    kAnaglyphSuffix,        u"_ana-gray.jpg",          u"_ana-half-color.jpg",
+    u"_ana-color.jpg",      u"_ana-optimized.jpg",     u"_ana-green-magenta.jpg",
+    u"_ana-amber-blue.jpg"};
+// The interleaved frames: rows, columns, checkerboard.
+inline constexpr std::array<const char16_t*, 3> kInterleaveSuffixes = {u"_rows.jpg", u"_cols.jpg",
+                                                                       u"_checker.jpg"};
 inline constexpr char16_t kWiggleWebpSuffix[] = u"_wiggle.webp";
 inline constexpr char16_t kWiggleGifSuffix[] = u"_wiggle.gif";
 inline constexpr char16_t kVrSuffix[] = u"_vr.jpg";
@@ -90,6 +100,9 @@ inline constexpr char16_t kCrossFailed[] = u"Die Kreuzblick-Datei konnte nicht e
 inline constexpr char16_t kTvFailed[] = u"Die TV-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kLosslessFailed[] =
     u"Die verlustfreie SBS-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kOverUnderFailed[] = u"Die O/U-Datei konnte nicht erstellt werden";
+inline constexpr char16_t kInterleaveFailed[] =
+    u"Die verschachtelte Datei konnte nicht erstellt werden";
 inline constexpr char16_t kWiggleWebpFailed[] =
     u"Die WebP-Wackelbild-Datei konnte nicht erstellt werden";
 inline constexpr char16_t kWiggleGifFailed[] =

@@ -26,11 +26,20 @@ const char* const kUsage =
     "  --ouh             Bild oben/unten halber Höhe (_ouh.jpg)\n"
     "  --exif            Sidebyside-Bild mit Exif-Daten der MPO-Datei (_EXIF.jpg, schließt --sbs ein)\n"
     "  --all             die vier Formate --sbs, --sbsh, --ouh und --exif\n"
-    "  --anaglyph        Rot-Cyan-Anaglyphenbild (_ana.jpg)\n"
+    "  --anaglyph [ART]  Anaglyphenbild; ART dubois: Rot-Cyan nach Dubois (Voreinstellung, _ana.jpg),\n"
+    "                    gray, half-color, color, optimized (Rot-Cyan: grau, halbfarbig, farbig,\n"
+    "                    optimiert), green-magenta, amber-blue (nach Dubois): _ana-ART.jpg;\n"
+    "                    mehrfach möglich\n"
     "  --cross           Kreuzblick-Paar, rechtes Bild links (_x.jpg)\n"
     "  --tv              Bild für 3D-Fernseher, 1920x1080, halbbreit nebeneinander (_tv.jpg)\n"
     "  --every           alle Bildformate: --all, --anaglyph, --cross und --tv (ohne --lossless)\n"
     "  --lossless        Sidebyside-Bild ohne neue Komprimierung (_sbs-lossless.jpg)\n"
+    "  --ou              Bild oben/unten in voller Größe, linkes Bild oben (_ou.jpg)\n"
+    "  --interleave ART  verschachteltes Bild in Bildschirmgröße für 3D-Bildschirme, ART rows\n"
+    "                    (zeilenweise, _rows.jpg), columns (spaltenweise, _cols.jpg) oder checker\n"
+    "                    (Schachbrett, _checker.jpg); mehrfach möglich\n"
+    "  --screen BxH      Bildschirmgröße der verschachtelten Bilder (Voreinstellung: 1920x1080)\n"
+    "  --odd-left        linkes Bild auf den ungeraden statt den geraden Zeilen, Spalten, Feldern\n"
     "  --wiggle          Wackelbild, linkes und rechtes Bild im Wechsel je 150 ms, längste Seite\n"
     "                    höchstens 1200 Pixel (_wiggle.webp mit --quality, _wiggle.gif)\n"
     "  --vr              VR-Foto für Handy-Brillen: linkes Bild, rechtes Bild in den XMP-Daten\n"
@@ -97,10 +106,11 @@ bool apply_format(const std::string& a, OptionFlags& flags, ExtraOutputs& extras
   else if (a == "--ouh") flags.ouh = 1;
   else if (a == "--exif") flags.exif = 1;
   else if (a == "--all") flags = OptionFlags{1, 1, 1, 1};
-  else if (a == "--anaglyph") extras.anaglyph = true;
   else if (a == "--cross") extras.cross = true;
   else if (a == "--tv") extras.tv = true;
   else if (a == "--lossless") extras.lossless = true;
+  else if (a == "--ou") extras.over_under = true;
+  else if (a == "--odd-left") extras.odd_left = true;
   else if (a == "--wiggle") extras.wiggle = true;
   else if (a == "--vr") extras.vr = true;
   else if (a == "--mp-index") extras.mp_index = true;
@@ -121,6 +131,8 @@ class Reader {
   explicit Reader(const std::vector<std::string>& args) : args_(args) {}
   bool done() const { return i_ >= args_.size(); }
   const std::string& next() { return args_[i_++]; }
+  // The next argument without taking it; empty at the end.
+  std::string peek() const { return done() ? std::string() : args_[i_]; }
   // The value of option `name` when `a` is that option; sets `missing`
   // when the value is not there.
   std::optional<std::string> value(const std::string& a, const std::string& name, bool& missing) {
@@ -137,6 +149,64 @@ class Reader {
   const std::vector<std::string>& args_;
   size_t i_ = 0;
 };
+
+// The anaglyph types by name, in the order of AnaglyphType.
+constexpr const char* kAnaglyphNames[] = {"dubois",    "gray",          "half-color", "color",
+                                          "optimized", "green-magenta", "amber-blue"};
+constexpr const char* kInterleaveNames[] = {"rows", "columns", "checker"};
+
+template <size_t N>
+std::optional<int> index_of(const char* const (&names)[N], const std::string& name) {
+  for (size_t i = 0; i < N; ++i)
+    if (name == names[i]) return static_cast<int>(i);
+  return std::nullopt;
+}
+
+// --anaglyph, --anaglyph=TYPE or --anaglyph TYPE (the next argument only
+// when it names a type: else it is a PFAD); an empty text or the usage
+// error.
+std::string apply_anaglyph(const std::string& a, Reader& in, ExtraOutputs& extras) {
+  std::string name = "dubois";
+  if (a.size() > 10 && a[10] == '=') {
+    name = a.substr(11);
+  } else if (index_of(kAnaglyphNames, in.peek())) {
+    name = in.next();
+  }
+  const auto type = index_of(kAnaglyphNames, name);
+  if (!type) {
+    return "--anaglyph kennt dubois, gray, half-color, color, optimized, green-magenta und "
+           "amber-blue, nicht \"" + name + "\"";
+  }
+  if (*type == 0) extras.anaglyph = true;
+  else extras.anaglyph_types |= 1u << *type;
+  return std::string();
+}
+
+// BxH with both sides whole numbers from 1 to 32767.
+bool read_screen(const std::string& s, ExtraOutputs& extras) {
+  const size_t x = s.find('x');
+  if (x == std::string::npos) return false;
+  const auto w = number_in(s.substr(0, x), 1, 32767), h = number_in(s.substr(x + 1), 1, 32767);
+  if (!w || !h) return false;
+  extras.screen_width = *w, extras.screen_height = *h;
+  return true;
+}
+
+// The options of the display formats with a value, as apply_valued.
+std::optional<std::string> apply_display(const std::string& a, Reader& in, ExtraOutputs& extras) {
+  bool missing = false;
+  if (auto v = in.value(a, "--interleave", missing)) {
+    const auto kind = index_of(kInterleaveNames, *v);
+    if (missing || !kind) return "--interleave braucht rows, columns oder checker";
+    extras.interleaved |= 1u << *kind;
+  } else if (auto s = in.value(a, "--screen", missing)) {
+    if (missing || !read_screen(*s, extras))
+      return "--screen braucht BREITExHÖHE, je 1 bis 32767, etwa 1920x1080";
+  } else {
+    return std::nullopt;
+  }
+  return std::string();
+}
 
 // Options with a value; nullopt when `a` is none of them, else an empty
 // text or the usage error.
@@ -167,7 +237,7 @@ std::optional<std::string> apply_valued(const std::string& a, Reader& in, CliOpt
     if (missing || d->empty()) return "--output-dir braucht einen Ordner";
     o.output_dir = *d;
   } else {
-    return std::nullopt;
+    return apply_display(a, in, o.extras);
   }
   return std::string();
 }
@@ -239,6 +309,9 @@ ParsedArguments parse_arguments(const std::vector<std::string>& args) {
       if (first_option.empty()) first_option = a;
       if (a == "--keep-going") {
         o.keep_going = true;
+      } else if (a == "--anaglyph" || a.rfind("--anaglyph=", 0) == 0) {
+        const std::string error = apply_anaglyph(a, in, o.extras);
+        if (!error.empty()) return usage_error(error);
       } else if (!apply_format(a, o.flags, o.extras)) {
         const auto error = apply_valued(a, in, o);
         if (!error) return usage_error("unbekannte Option \"" + a + "\"");

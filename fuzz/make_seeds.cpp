@@ -247,6 +247,16 @@ void put_text_seeds() {
   put_text("text_fuzz", "mixed.txt", "\xed\xa0\x80\xf0\x9f\x98\x80\xc0\xaf\xff_x_y");
 }
 
+// TV frame sizes: a column of one pixel 400 high into a region of one
+// pixel's width, a row of one pixel, noise into a region larger than its
+// picture.
+void put_tv_frame_seeds() {
+  put("tv_frame_fuzz", "column.bin", {0x01, 0x90, 0x00, 0x00, 0x00, 0x5F, 0, 1, 10, 200, 30, 40, 50, 60});
+  put("tv_frame_fuzz", "row.bin", {0x7F, 0xFF, 0x00, 0x00, 0x10, 0x00, 1, 1, 1, 2, 3, 4, 5, 6});
+  put("tv_frame_fuzz", "noise.bin",
+      {0x00, 0x05, 0x00, 0x03, 0x20, 0x30, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2, 1, 77});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -267,5 +277,6 @@ int main(int argc, char** argv) {
   put_mixed_mpo_seeds(Bytes(exif.segment.begin() + 2, exif.segment.end()));
   put_exif_seeds(small, exif);
   put_text_seeds();
+  put_tv_frame_seeds();
   return 0;
 }

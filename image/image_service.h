@@ -21,6 +21,9 @@ constexpr int32_t kBottomUp = 2;
 constexpr int32_t kDefaultQualityLevel = 7;
 // A quality level of kQualityPercent + q asks for JPEG quality q (1..100).
 constexpr int32_t kQualityPercent = 1000;
+// Added to a quality level: the JPEG encoder keeps the colour at full
+// resolution (4:4:4) instead of halving it both ways.
+constexpr int32_t kFullChroma = 1 << 16;
 // Largest width or height an image record holds (signed 16 bits).
 constexpr int64_t kMaxImageSide = 32767;
 

@@ -46,8 +46,9 @@ struct Picture {
 };
 
 // libjpeg's defaults for R, G, B input at `quality`, with the exact integer
-// DCT.
-void set_parameters(j_compress_ptr cinfo, int32_t width, int32_t height, int quality) {
+// DCT; with `full_chroma` every component at full resolution.
+void set_parameters(j_compress_ptr cinfo, int32_t width, int32_t height, int quality,
+                    bool full_chroma) {
   cinfo->image_width = static_cast<JDIMENSION>(width);
   cinfo->image_height = static_cast<JDIMENSION>(height);
   cinfo->input_components = 3;
@@ -55,6 +56,10 @@ void set_parameters(j_compress_ptr cinfo, int32_t width, int32_t height, int qua
   jpeg_set_defaults(cinfo);
   jpeg_set_quality(cinfo, quality, FALSE);
   cinfo->dct_method = JDCT_ISLOW;
+  if (full_chroma) {
+    for (int c = 0; c < cinfo->num_components; ++c)
+      cinfo->comp_info[c].h_samp_factor = cinfo->comp_info[c].v_samp_factor = 1;
+  }
 #ifdef JCS_EXTENSIONS
   // The defaults above are those for RGB input; libjpeg-turbo reads B, G, R
   // with the same arithmetic, so the buffer rows go in as they are.
@@ -96,10 +101,17 @@ void write_rows(EncoderState* state, const RowSource& rows) {
 }
 #endif
 
+// Levels 0..10 are JPEG quality 10 x level; kQualityPercent + q is quality q;
+// kFullChroma added is stripped by the caller.
+int quality_of_level(int32_t quality_level) {
+  if (quality_level > kQualityPercent) return std::clamp(quality_level - kQualityPercent, 1, 100);
+  return 10 * std::clamp(quality_level, 0, 10);
+}
+
 // 1 when the whole picture went through libjpeg to `file`, 0 on any libjpeg
 // error; the compression object is destroyed either way.
 int compress(EncoderState* state, FILE* file, const RowSource& rows, int32_t width,
-             int32_t height, int quality, std::span<const uint8_t> app1) {
+             int32_t height, int32_t quality_level, std::span<const uint8_t> app1) {
   j_compress_ptr cinfo = &state->compressor;
   cinfo->err = jpeg::attach_error_manager(state->error, jpeg::Messages::kFirstWarning);
   if (setjmp(state->error.resume) != 0) {
@@ -112,7 +124,8 @@ int compress(EncoderState* state, FILE* file, const RowSource& rows, int32_t wid
   jpeg_create_compress(cinfo);
   state->created = true;
   jpeg_stdio_dest(cinfo, file);
-  set_parameters(cinfo, width, height, quality);
+  set_parameters(cinfo, width, height, quality_of_level(quality_level % kFullChroma),
+                 quality_level >= kFullChroma);
   // The given segment takes the place of the JFIF header.
   if (!app1.empty()) cinfo->write_JFIF_header = FALSE;
   jpeg_start_compress(cinfo, TRUE);
@@ -125,12 +138,6 @@ int compress(EncoderState* state, FILE* file, const RowSource& rows, int32_t wid
   jpeg_destroy_compress(cinfo);
   state->created = false;
   return 1;
-}
-
-// Levels 0..10 are JPEG quality 10 x level; kQualityPercent + q is quality q.
-int quality_of_level(int32_t quality_level) {
-  if (quality_level > kQualityPercent) return std::clamp(quality_level - kQualityPercent, 1, 100);
-  return 10 * std::clamp(quality_level, 0, 10);
 }
 
 // The rows as a JPEG file at `file_name`, with `app1` (length field and
@@ -154,7 +161,7 @@ int32_t encode_rows(const Text& file_name, const RowSource& rows, int32_t width,
     return 0;
   }
   EncoderState state{};
-  int ok = compress(&state, file, rows, width, height, quality_of_level(quality_level), app1);
+  int ok = compress(&state, file, rows, width, height, quality_level, app1);
   // libjpeg flushes and checks the stream at the end; a write error it did
   // not see, or one that only shows when closing, is a failure all the same.
   if (std::ferror(file) != 0) ok = 0;

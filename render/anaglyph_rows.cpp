@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "render/cpu_features.h"
+
+#if MPO_X86_VECTORS
 #include <immintrin.h>
-#define MPO_ANAGLYPH_AVX2 1
-#else
-#define MPO_ANAGLYPH_AVX2 0
 #endif
 
 namespace mpo {
@@ -19,20 +18,47 @@ inline uint8_t thousandths_to_sample(int32_t v) {
   return static_cast<uint8_t>(static_cast<uint32_t>(std::clamp(v + 500, 0, 255999)) / 1000);
 }
 
+// Eric Dubois, "A projection method to generate anaglyph stereo images",
+// ICASSP 2001, and the least-squares matrices for red-cyan, green-magenta
+// and amber-blue glasses published on his university page; applied, as
+// here throughout, to the sRGB samples as they are. Luma: ITU-R BT.601
+// weights 0.299, 0.587, 0.114. Rows output R, G, B; columns input R, G, B.
+constexpr AnaglyphMatrices kMatrices[kAnaglyphTypes] = {
+    // dubois (red-cyan)
+    {{{437, 449, 164}, {-62, -62, -24}, {-48, -50, -17}},
+     {{-11, -32, -7}, {377, 761, 9}, {-26, -93, 1234}}},
+    // gray: red the left luma, green and blue the right luma
+    {{{299, 587, 114}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {299, 587, 114}, {299, 587, 114}}},
+    // half-color: red the left luma, green and blue the right's own
+    {{{299, 587, 114}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 1000, 0}, {0, 0, 1000}}},
+    // color: red the left's own, green and blue the right's own
+    {{{1000, 0, 0}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 1000, 0}, {0, 0, 1000}}},
+    // optimized: red 0.7 green + 0.3 blue of the left
+    {{{0, 700, 300}, {0, 0, 0}, {0, 0, 0}}, {{0, 0, 0}, {0, 1000, 0}, {0, 0, 1000}}},
+    // green-magenta (Dubois)
+    {{{-62, -158, -39}, {284, 668, 143}, {-15, -27, 21}},
+     {{529, 705, 24}, {-16, -15, -65}, {9, 75, 937}}},
+    // amber-blue (Dubois)
+    {{{1062, -205, 299}, {-26, 908, 68}, {-38, -173, 22}},
+     {{-16, -123, -17}, {6, 62, -17}, {94, 185, 911}}},
+};
+
 // One pixel at a time: the ends of the rows, and processors without AVX2.
-void mix_pixels(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t n) {
+void mix_pixels(const AnaglyphMatrices& m, const uint8_t* left, const uint8_t* right,
+                uint8_t* out, int64_t n) {
   for (int64_t k = 0; k < n; ++k, left += 3, right += 3, out += 3) {
-    const int32_t lb = left[0], lg = left[1], lr = left[2];
-    const int32_t rb = right[0], rg = right[1], rr = right[2];
-    out[2] = thousandths_to_sample(437 * lr + 449 * lg + 164 * lb - 11 * rr - 32 * rg - 7 * rb);
-    out[1] = thousandths_to_sample(-62 * lr - 62 * lg - 24 * lb + 377 * rr + 761 * rg + 9 * rb);
-    out[0] = thousandths_to_sample(-48 * lr - 50 * lg - 17 * lb - 26 * rr - 93 * rg + 1234 * rb);
+    const int32_t l[3] = {left[2], left[1], left[0]}, r[3] = {right[2], right[1], right[0]};
+    for (int c = 0; c < 3; ++c) {
+      int32_t v = 0;
+      for (int i = 0; i < 3; ++i) v += m.left[c][i] * l[i] + m.right[c][i] * r[i];
+      out[2 - c] = thousandths_to_sample(v);
+    }
   }
 }
 
-#if MPO_ANAGLYPH_AVX2
+#if MPO_X86_VECTORS
 
-#define MPO_AVX2 __attribute__((target("avx2")))
+#define MPO_AVX2 MPO_TARGET_AVX2
 
 // Eight pixels (24 bytes) from p: pixels 0 to 3 in the low 128-bit lane,
 // 4 to 7 in the high one, each lane's first 12 bytes.
@@ -61,9 +87,11 @@ MPO_AVX2 inline __m256i pair(int16_t a, int16_t b) {
       static_cast<int32_t>(static_cast<uint16_t>(a) | uint32_t(static_cast<uint16_t>(b)) << 16));
 }
 
-MPO_AVX2 inline Channel factors(int16_t lb, int16_t lg, int16_t lr, int16_t rb, int16_t rg,
-                                int16_t rr) {
-  return {pair(lb, lg), pair(lr, rb), pair(rg, rr)};
+// Output channel c (0 red, 1 green, 2 blue) of the matrices.
+MPO_AVX2 inline Channel factors(const AnaglyphMatrices& m, int c) {
+  const int16_t* l = m.left[c];
+  const int16_t* r = m.right[c];
+  return {pair(l[2], l[1]), pair(l[0], r[2]), pair(r[1], r[0])};
 }
 
 // v / 1000 for 0 <= v < 256000, as (v / 8) / 125 by a 16-bit multiplication:
@@ -81,10 +109,9 @@ MPO_AVX2 inline __m256i mix(const Channel& c, __m256i p1, __m256i p2, __m256i p3
   return clamped_thousandths(v);
 }
 
-MPO_AVX2 void mix_avx2(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t n) {
-  const Channel red = factors(164, 449, 437, -7, -32, -11);
-  const Channel green = factors(-24, -62, -62, 9, 761, 377);
-  const Channel blue = factors(-17, -50, -48, 1234, -93, -26);
+MPO_AVX2 void mix_avx2(const AnaglyphMatrices& m, const uint8_t* left, const uint8_t* right,
+                       uint8_t* out, int64_t n) {
+  const Channel red = factors(m, 0), green = factors(m, 1), blue = factors(m, 2);
   const __m256i left_bg = MPO_PICK(0, z, 1, z), left_r = MPO_PICK(2, z, z, z);
   const __m256i right_b = MPO_PICK(z, z, 0, z), right_gr = MPO_PICK(1, z, 2, z);
   const __m256i by125 = _mm256_set1_epi16(static_cast<short>(uint16_t{33555}));
@@ -110,7 +137,7 @@ MPO_AVX2 void mix_avx2(const uint8_t* left, const uint8_t* right, uint8_t* out, 
     const int32_t last = _mm_extract_epi32(high, 2);
     __builtin_memcpy(o + 20, &last, 4);
   }
-  mix_pixels(left + 3 * k, right + 3 * k, out + 3 * k, n - k);
+  mix_pixels(m, left + 3 * k, right + 3 * k, out + 3 * k, n - k);
 }
 
 #undef MPO_PICK
@@ -118,20 +145,30 @@ MPO_AVX2 void mix_avx2(const uint8_t* left, const uint8_t* right, uint8_t* out, 
 
 #endif
 
-using MixRow = void (*)(const uint8_t*, const uint8_t*, uint8_t*, int64_t);
+using MixRow = void (*)(const AnaglyphMatrices&, const uint8_t*, const uint8_t*, uint8_t*,
+                        int64_t);
 
 MixRow choose_mixing() {
-#if MPO_ANAGLYPH_AVX2
-  if (__builtin_cpu_supports("avx2")) return mix_avx2;
+#if MPO_X86_VECTORS
+  if (cpu_features().avx2) return mix_avx2;
 #endif
   return mix_pixels;
 }
 
 }  // namespace
 
-void mix_anaglyph_row(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t n) {
+const AnaglyphMatrices& anaglyph_matrices(AnaglyphType type) {
+  return kMatrices[static_cast<int>(type)];
+}
+
+void mix_anaglyph_row(const AnaglyphMatrices& m, const uint8_t* left, const uint8_t* right,
+                      uint8_t* out, int64_t n) {
   static const MixRow mix_row = choose_mixing();
-  mix_row(left, right, out, n);
+  mix_row(m, left, right, out, n);
+}
+
+void mix_anaglyph_row(const uint8_t* left, const uint8_t* right, uint8_t* out, int64_t n) {
+  mix_anaglyph_row(kMatrices[0], left, right, out, n);
 }
 
 }  // namespace mpo

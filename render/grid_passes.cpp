@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "render/cpu_features.h"
 #include "render/halves.h"
 #include "render/grid_tiles_avx2.h"
 
@@ -26,11 +27,6 @@
 // vectorises as far as the processor allows.
 
 #define MPO_INLINE [[gnu::always_inline]] inline
-#if defined(__x86_64__) && defined(__GNUC__)
-#define MPO_AVX2 1
-#else
-#define MPO_AVX2 0
-#endif
 
 namespace mpo {
 
@@ -307,17 +303,17 @@ void half_plain(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
   half_body<false>(canvas, s, f, band);
 }
 
-#if MPO_AVX2
-__attribute__((target("avx2"))) void half_avx2(const std::array<PixelView, 3>& canvas, int s,
-                                               const Fill& f, const Band& band) {
+#if MPO_X86_VECTORS
+MPO_TARGET_AVX2 void half_avx2(const std::array<PixelView, 3>& canvas, int s,
+                           const Fill& f, const Band& band) {
   half_body<true>(canvas, s, f, band);
 }
 #endif
 
 void sweep_half(const std::array<PixelView, 3>& canvas, int s, const Fill& f,
                 const Band& band) {
-#if MPO_AVX2
-  if (grid_tiles_avx2_usable()) return half_avx2(canvas, s, f, band);
+#if MPO_X86_VECTORS
+  if (cpu_features().avx2) return half_avx2(canvas, s, f, band);
 #endif
   half_plain(canvas, s, f, band);
 }

@@ -1,13 +1,15 @@
 #include "render/grid_tiles_avx2.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "render/cpu_features.h"
+
+#if MPO_X86_VECTORS
 #include <immintrin.h>
 
 // A tile is done in 4 x 4 blocks: four rows of four pixels loaded, turned
 // into four columns with 32-bit shuffles, and each column widened to four
 // 64-bit elements in one store; the way back is the same in reverse.
 
-#define MPO_AVX2 __attribute__((target("avx2")))
+#define MPO_AVX2 MPO_TARGET_AVX2
 #define MPO_AVX2_INLINE [[gnu::always_inline]] inline MPO_AVX2
 
 namespace mpo {
@@ -71,11 +73,6 @@ MPO_AVX2_INLINE void ask_ahead(const int64_t* grid, int64_t stride, const TileSo
 
 }  // namespace
 
-bool grid_tiles_avx2_usable() {
-  static const bool usable = __builtin_cpu_supports("avx2");
-  return usable;
-}
-
 MPO_AVX2 void fill_tile_avx2(int64_t* grid, int64_t stride, const TileSource& source, int64_t x0,
                              int64_t y0) {
   ask_ahead(grid, stride, source, x0, y0);
@@ -117,7 +114,6 @@ MPO_AVX2 void read_tile_avx2(const int64_t* grid, int64_t stride, uint8_t* rows,
 
 namespace mpo {
 
-bool grid_tiles_avx2_usable() { return false; }
 void fill_tile_avx2(int64_t*, int64_t, const TileSource&, int64_t, int64_t) {}
 void read_tile_avx2(const int64_t*, int64_t, uint8_t*, int64_t, int64_t, int64_t) {}
 

@@ -11,8 +11,8 @@ namespace mpo {
 // Side of a tile, in pixels.
 constexpr int64_t kGridTile = 32;
 
-// True where the processor runs the functions below.
-bool grid_tiles_avx2_usable();
+// The functions below run where cpu_features().avx2 (render/cpu_features.h)
+// says so; elsewhere they do nothing.
 
 // The decoded picture a grid is filled from; its pixels become the grid
 // elements red + 256 green + 65536 blue.

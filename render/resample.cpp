@@ -16,7 +16,12 @@ namespace {
 bool fits(const LightPlanes& p) {
   return p.plane[0] != nullptr && p.plane[1] != nullptr && p.plane[2] != nullptr &&
          p.width > 0 && p.height > 0 && p.width <= INT_MAX / 8 && p.height <= INT_MAX / 8 &&
-         p.stride >= p.width && p.stride <= INT_MAX / 2;
+         p.stride >= p.width + kResampleSlack && p.stride <= INT_MAX / 2;
+}
+
+// The filter of a shrink by 2 or more reaches further than the slack.
+bool shrinks_less_than_twice(const LightPlanes& from, const LightPlanes& to) {
+  return from.width < 2 * to.width && from.height < 2 * to.height;
 }
 
 struct FreeContext {
@@ -50,7 +55,7 @@ void copy_planes(const LightPlanes& from, const LightPlanes& to) {
 }  // namespace
 
 bool resample(const LightPlanes& from, const LightPlanes& to) {
-  if (!fits(from) || !fits(to)) return false;
+  if (!fits(from) || !fits(to) || !shrinks_less_than_twice(from, to)) return false;
   if (from.width == to.width && from.height == to.height) {
     copy_planes(from, to);
     return true;

@@ -7,15 +7,13 @@
 #include <new>
 #include <vector>
 
+#include "render/cpu_features.h"
 #include "render/resample.h"
 
-// On x86-64 the sums of light also come as AVX2 code with FMA, taken where
-// the processor has both.
-#if defined(__x86_64__) && defined(__GNUC__)
+// The sums of light also come as AVX2 code with FMA, taken where the
+// processor has both.
+#if MPO_X86_VECTORS
 #include <immintrin.h>
-#define MPO_LIGHT_AVX2 1
-#else
-#define MPO_LIGHT_AVX2 0
 #endif
 
 namespace mpo {
@@ -82,8 +80,8 @@ void add_light_plain(const LightPass& pass, int64_t from, int64_t n, float* acc)
   }
 }
 
-#if MPO_LIGHT_AVX2
-#define MPO_AVX2_FMA __attribute__((target("avx2,fma")))
+#if MPO_X86_VECTORS
+#define MPO_AVX2_FMA MPO_TARGET_AVX2_FMA
 
 MPO_AVX2_FMA inline __m256 light8(const uint8_t* samples) {
   const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples));
@@ -125,8 +123,8 @@ void add_light_all_plain(const LightPass& pass, int64_t n, float* acc) {
 using AddLight = void (*)(const LightPass&, int64_t, float*);
 
 AddLight choose_add_light() {
-#if MPO_LIGHT_AVX2
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return add_light_avx2;
+#if MPO_X86_VECTORS
+  if (cpu_features().avx2_fma) return add_light_avx2;
 #endif
   return add_light_all_plain;
 }
@@ -217,17 +215,22 @@ void clear_tv_borders(const PixelView& canvas, const TvLayout& t) {
 // m (between m and 2m); 1 when n < 2m.
 int64_t block_side(int64_t n, int64_t m) { return n < 2 * m ? 1 : n / m; }
 
-// Three planes of w x h samples each.
+// Three planes of w x h samples each, with the slack that the scaling
+// library needs after every row (a column of one pixel, too).
 class Planes {
  public:
   bool allocate(int64_t w, int64_t h) {
+    const int64_t stride = resample_stride(w), plane = stride * h;
     try {
-      samples_ = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * w * h));
+      samples_ = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(3 * plane));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    view_.width = w, view_.height = h, view_.stride = w;
-    for (int p = 0; p < 3; ++p) view_.plane[p] = samples_.get() + p * w * h;
+    view_.width = w, view_.height = h, view_.stride = stride;
+    for (int p = 0; p < 3; ++p) view_.plane[p] = samples_.get() + p * plane;
+    // The library's filter reads the slack with weight 0: it must hold
+    // numbers.
+    for (int64_t y = 0; y < 3 * h; ++y) std::fill_n(samples_.get() + y * stride + w, stride - w, 0);
     return true;
   }
   const LightPlanes& view() const { return view_; }

@@ -126,6 +126,13 @@ bool draw_cross(const Halves& h, const PixelView& canvas) {
   return true;
 }
 
+bool draw_side_by_side(const Halves& h, const PixelView& canvas) {
+  if (!halves_fit(h) || !canvas_is(canvas, 2 * h.width, h.height)) return false;
+  copy_grid(canvas, 0, h.left, h.width, h.height);
+  copy_grid(canvas, h.width, h.right, h.width, h.height);
+  return true;
+}
+
 // From the grids, each half is first copied into one packed picture laid
 // out like the side-by-side image.
 bool draw_tv_frame(const Halves& h, const PixelView& canvas) {

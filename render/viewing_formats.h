@@ -24,6 +24,10 @@ bool draw_cross(const Halves& halves, const PixelView& canvas);
 // with the canvas in an unspecified state, when working memory runs out.
 bool draw_tv_frame(const Halves& halves, const PixelView& canvas);
 
+// 2W x H: the side-by-side image of the halves (the left half in columns
+// 0..W-1), for the formats read from it when no composite drew it.
+bool draw_side_by_side(const Halves& halves, const PixelView& canvas);
+
 // The three formats from the halves' side-by-side image (2W x H, the left
 // half in columns 0..W-1), read row by row: the very same pixels as from
 // the grids, in a fraction of the time.

@@ -162,6 +162,22 @@ TEST(ViewingFormats, TvLayoutScalesToFitAndCentres) {
   }
 }
 
+// The TV frame of two uniform W x H halves: each half's colour exactly
+// over its region, black everywhere else.
+void expect_uniform_tv_frame(int64_t W, int64_t H, Colour left, Colour right) {
+  const Halves h = make_halves(W, H, constant(left), constant(right));
+  Canvas tv(kTvFrameWidth, kTvFrameHeight);
+  ASSERT_TRUE(draw_tv_frame(h, tv.view));
+  const TvLayout t = tv_layout(W, H);
+  for (int64_t y = 0; y < kTvFrameHeight; ++y) {
+    for (int64_t x = 0; x < kTvFrameWidth; ++x) {
+      const int64_t u = x % 960;
+      const bool inside = u >= t.x0 && u < t.x0 + t.w && y >= t.y0 && y < t.y0 + t.h;
+      ASSERT_EQ(tv.at(x, y), inside ? (x < 960 ? left : right) : 0) << x << "," << y;
+    }
+  }
+}
+
 TEST(ViewingFormats, TvFrameKeepsUniformHalvesWithinBlackBorders) {
   struct Case { int64_t W, H; Colour left, right; };
   for (const Case c : {Case{2000, 1500, rgb(200, 17, 90), rgb(3, 250, 128)},  // shrunk
@@ -172,17 +188,22 @@ TEST(ViewingFormats, TvFrameKeepsUniformHalvesWithinBlackBorders) {
                        Case{1, 1, rgb(9, 99, 199), rgb(254, 1, 60)},
                        Case{3, 1, rgb(255, 0, 0), rgb(0, 0, 1)}}) {
     SCOPED_TRACE(testing::Message() << c.W << "x" << c.H);
-    const Halves h = make_halves(c.W, c.H, constant(c.left), constant(c.right));
-    Canvas tv(kTvFrameWidth, kTvFrameHeight);
-    ASSERT_TRUE(draw_tv_frame(h, tv.view));
-    const TvLayout t = tv_layout(c.W, c.H);
-    for (int64_t y = 0; y < kTvFrameHeight; ++y) {
-      for (int64_t x = 0; x < kTvFrameWidth; ++x) {
-        const int64_t u = x % 960;
-        const bool inside = u >= t.x0 && u < t.x0 + t.w && y >= t.y0 && y < t.y0 + t.h;
-        ASSERT_EQ(tv.at(x, y), inside ? (x < 960 ? c.left : c.right) : 0) << x << "," << y;
-      }
-    }
+    expect_uniform_tv_frame(c.W, c.H, c.left, c.right);
+  }
+}
+
+// Halves hundreds of times taller than wide (or wider than tall) shrink to
+// regions of one or two pixels across, where the scaling library would read
+// and write past short rows: every aspect ratio up to the decoder's limit
+// of 32767 pixels gives the plain frame. Run under valgrind as well: the
+// library is not instrumented for the sanitizers.
+TEST(ViewingFormats, TvFrameOfExtremeAspectRatios) {
+  for (const int64_t n : {2, 3, 4, 5, 7, 400, 720, 1080, 1439, 2160, 3000, 8191, 30000, 32767}) {
+    SCOPED_TRACE(testing::Message() << "1 x " << n << " and " << n << " x 1");
+    expect_uniform_tv_frame(1, n, rgb(250, 3, 128), rgb(0, 255, 17));
+    expect_uniform_tv_frame(n, 1, rgb(1, 2, 3), rgb(254, 253, 252));
+    expect_uniform_tv_frame(2, n, rgb(1, 2, 3), rgb(254, 253, 252));
+    expect_uniform_tv_frame(n, 2, rgb(250, 3, 128), rgb(0, 255, 17));
   }
 }
 
