@@ -104,10 +104,7 @@ bool write_aligned_mpo(FileService& files, ImageService& images, Reporter& ui,
   std::vector<uint8_t> left, right;
   const uint8_t* file = split.file_bytes.data();
   const int64_t size = split.file_bytes.size();
-  const std::span<const uint8_t> left_exif =
-      split.exif_segment ? std::span<const uint8_t>(split.exif_segment.data(),
-                                                    size_t(split.exif_segment.size()))
-                         : std::span<const uint8_t>();
+  const std::span<const uint8_t> left_exif = split.exif_segment.bytes();
   const auto right_exif = file && split.separator < size
                               ? exif_segment_of(file + split.separator, size - split.separator)
                               : std::span<const uint8_t>();

@@ -31,25 +31,6 @@ struct Rows {
   }
 };
 
-std::span<const uint8_t> bytes_of(const MemoryBlock& block) {
-  if (!block) return {};
-  return {block.data(), static_cast<size_t>(block.size())};
-}
-
-// The slot's image as a w x h canvas; the previous entry's is kept when it
-// has this size (every format writes each of its pixels).
-PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
-  PixelView view = images.view(slot);
-  if (view.pixels && view.width == w && view.height == h &&
-      images.get_image_source_depth(slot) == 24) {
-    return view;
-  }
-  if (!images.create_image(slot, w, h)) return {};
-  view = images.view(slot);
-  prefer_huge_pages(view.pixels, view.pitch * view.height);
-  return view;
-}
-
 // The side-by-side image the formats read: the entry's own, or drawn from
 // the grids; no pixels when neither can be had.
 PixelView side_by_side(ImageService& images, const Sources& from) {
@@ -96,7 +77,7 @@ class Writer {
     }
     Rows rows{make, buffer.get()};
     if (images_.save_rows(RowSource{Rows::row, &rows}, w, h, name, kJpegEncoderId, quality_level,
-                          bytes_of(exif_)) != 0) {
+                          exif_.bytes()) != 0) {
       return true;
     }
     reason = images_.save_error() != 0 ? images_.save_error() : kReasonUnknown;

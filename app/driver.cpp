@@ -91,6 +91,7 @@ std::vector<Entry> entries_to_convert(FileService& files, Reporter& reporter,
   if (config.paths.empty()) return entries;
   if (!config.output_dir.empty()) place_outputs(entries, listed, config.output_dir);
   drop_repeats(entries);
+  drop_own_outputs(entries);
   if (!drop_output_clashes(entries, reporter)) result.output_failed = true;
   if (!make_output_folders(entries, config.output_dir, reporter)) result.output_failed = true;
   return entries;

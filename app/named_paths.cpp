@@ -84,6 +84,12 @@ void drop_repeats(std::vector<Entry>& entries) {
   entries = std::move(kept);
 }
 
+void drop_own_outputs(std::vector<Entry>& entries) {
+  std::set<Text> own;
+  for (const Entry& e : entries) own.insert(entry_base_path(e) + texts::kAlignedSuffix);
+  std::erase_if(entries, [&own](const Entry& e) { return own.contains(e.mpo_path); });
+}
+
 bool drop_output_clashes(std::vector<Entry>& entries, Reporter& reporter) {
   const std::vector<size_t> first = first_with_same_outputs(entries);
   std::vector<Entry> kept;

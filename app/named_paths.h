@@ -36,6 +36,11 @@ void place_outputs(std::vector<Entry>& entries, const std::vector<ListedPath>& l
 // names, links included).
 void drop_repeats(std::vector<Entry>& entries);
 
+// Leaves out the corrected pairs an earlier run wrote (base path +
+// "_aligned.mpo" of another entry of this run): converting them again would
+// only stack corrections on corrections.
+void drop_own_outputs(std::vector<Entry>& entries);
+
 // Keeps only the first of the entries that write the same output names
 // (x.mpo and x.MPO in one folder, x.mpo of two named folders below one
 // output folder): each later one is reported with the earlier MPO's path

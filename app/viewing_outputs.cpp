@@ -51,11 +51,6 @@ struct SbsRows {
   }
 };
 
-std::span<const uint8_t> bytes_of(const MemoryBlock& block) {
-  if (!block) return {};
-  return {block.data(), static_cast<size_t>(block.size())};
-}
-
 // Encodes a format straight from the side-by-side image's rows.
 bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& name,
                     const Sources& from, const ExtraOutputs& extra, int& reason) {
@@ -70,25 +65,11 @@ bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& na
   }
   SbsRows rows{sbs, f.row_from_sbs, buffer.get()};
   if (images.save_rows(RowSource{SbsRows::row, &rows}, width, sbs.height, name, kJpegEncoderId,
-                       quality_level(extra), bytes_of(from.exif_segment)) != 0) {
+                       quality_level(extra), from.exif_segment.bytes()) != 0) {
     return true;
   }
   reason = images.save_error() != 0 ? images.save_error() : kReasonUnknown;
   return false;
-}
-
-// The slot's image as a w x h canvas. The previous entry's is kept when it
-// has this size: every format writes each of its pixels.
-PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
-  PixelView view = images.view(slot);
-  if (view.pixels && view.width == w && view.height == h &&
-      images.get_image_source_depth(slot) == 24) {
-    return view;
-  }
-  if (!images.create_image(slot, w, h)) return {};
-  view = images.view(slot);
-  prefer_huge_pages(view.pixels, view.pitch * view.height);
-  return view;
 }
 
 PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves& halves) {
@@ -112,13 +93,25 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
   const MemoryBlock& exif = from.exif_segment;
   const bool saved =
       drawn && (exif ? images.save_image_with_app1(f.slot, name, kJpegEncoderId,
-                                                   quality_level(extra), bytes_of(exif)) != 0
+                                                   quality_level(extra), exif.bytes()) != 0
                      : images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) != 0);
   if (!saved) reason = save_reason(images, halves.usable, drawn ? canvas : PixelView{});
   return saved;
 }
 
 }  // namespace
+
+PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
+  PixelView view = images.view(slot);
+  if (view.pixels && view.width == w && view.height == h &&
+      images.get_image_source_depth(slot) == 24) {
+    return view;
+  }
+  if (!images.create_image(slot, w, h)) return {};
+  view = images.view(slot);
+  prefer_huge_pages(view.pixels, view.pitch * view.height);
+  return view;
+}
 
 bool write_viewing_formats(ImageService& images, Reporter& ui, const Text& base_path,
                            const Sources& from, const ExtraOutputs& extra) {

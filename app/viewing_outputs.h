@@ -29,6 +29,11 @@ struct Sources {
   const MemoryBlock& exif_segment;
 };
 
+// The image in `slot` as a w x h canvas: the previous entry's is kept when
+// it has this size (every format writes each of its pixels), else a fresh
+// one. No pixels when it cannot be had.
+PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h);
+
 // Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks, each
 // with the MPO's Exif segment right after the start of the image. Each one
 // that cannot be drawn (unusable halves: none is) or saved shows its

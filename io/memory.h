@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 
 namespace mpo {
 
@@ -19,6 +20,11 @@ class MemoryBlock {
   int64_t size() const { return size_; }
   uint8_t* data() { return data_.get(); }
   const uint8_t* data() const { return data_.get(); }
+  // The whole block as bytes; empty for an empty block.
+  std::span<const uint8_t> bytes() const {
+    return data_ ? std::span<const uint8_t>(data_.get(), static_cast<size_t>(size_))
+                 : std::span<const uint8_t>();
+  }
 
   // The byte at `offset` (0..255); 0 for an offset outside the block.
   int read_byte(int64_t offset) const;

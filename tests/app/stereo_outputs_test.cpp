@@ -10,6 +10,7 @@
 
 #include "app/batch.h"
 #include "app/entry_budget.h"
+#include "app/named_paths.h"
 #include "app/report.h"
 #include "mpo/join.h"
 #include "image/jpeg_codec.h"
@@ -128,6 +129,21 @@ TEST_F(StereoOutputsTest, FeaturelessPairStaysWithItsNote) {
 }
 
 // The corrected halves and the analysis count in an entry's memory.
+// A second run over a folder does not correct the corrected pairs the first
+// one wrote, in place or below an output folder; an MPO merely named alike
+// still converts.
+TEST(StereoOwnOutputs, CorrectedPairsOfThisRunsMposAreLeftOut) {
+  std::vector<Entry> entries = {
+      {T("/p/a.mpo"), T("a"), Text()},           {T("/p/a_aligned.mpo"), T("a_aligned"), Text()},
+      {T("/p/b_aligned.mpo"), T("b_aligned"), Text()}, {T("/q/c.mpo"), T("c"), T("/p/c")},
+      {T("/p/c_aligned.mpo"), T("c_aligned"), Text()}};
+  drop_own_outputs(entries);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].mpo_path, T("/p/a.mpo"));
+  EXPECT_EQ(entries[1].mpo_path, T("/p/b_aligned.mpo"));
+  EXPECT_EQ(entries[2].mpo_path, T("/q/c.mpo"));
+}
+
 TEST(StereoBudget, CorrectionCountsItsBuffers) {
   FrameHeader half;
   half.width = 3648;
