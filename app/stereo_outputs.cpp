@@ -1,6 +1,9 @@
 #include "app/stereo_outputs.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include <opencv2/core.hpp>
 
 #include "app/texts.h"
 #include "io/memory_policy.h"
@@ -109,21 +112,10 @@ void apply_plan(ImageService& images, const StereoPlan& plan, Halves& halves) {
                   fit_grid(halves.right, lc.width, lc.height);
 }
 
-}  // namespace
-
-StereoRecord correct_halves(ImageService& images, Reporter& ui, const Text& mpo_path,
-                            Halves& halves, const ExtraOutputs& extra) {
-  StereoRecord record;
-  record.status = extra.align ? texts::kStatusAlreadyAligned : texts::kStatusWindow;
-  if (!halves.usable) {
-    record.status = texts::kStatusUnreadable;
-    return record;
-  }
-  if (halves.right_picture.width != halves.width || halves.right_picture.height != halves.height) {
-    record.status = texts::kStatusUnequal;
-    note(ui, texts::kStereoUnequal, mpo_path);
-    return record;
-  }
+// Measures the pair and applies what it asks for; OpenCV may throw on
+// what it cannot measure.
+void measure_and_apply(ImageService& images, Reporter& ui, const Text& mpo_path, Halves& halves,
+                       const ExtraOutputs& extra, StereoRecord& record) {
   const ReducedHalf left = reduce_half(halves.left_picture, kAnalysisSide);
   const ReducedHalf right = reduce_half(halves.right_picture, kAnalysisSide);
   StereoPlan plan = identity_plan(halves.width, halves.height);
@@ -142,6 +134,43 @@ StereoRecord correct_halves(ImageService& images, Reporter& ui, const Text& mpo_
     if (record.depth && record.permille > 1000.0 / 30) note(ui, texts::kDepthHardToView, mpo_path);
   }
   if (!plan.changes_nothing()) apply_plan(images, plan, halves);
+}
+
+// A pair that cannot be measured at all stays as it is, with the note of
+// the first correction asked for.
+void leave_unmeasured(Reporter& ui, const Text& mpo_path, const ExtraOutputs& extra,
+                      StereoRecord& record) {
+  record = StereoRecord{};
+  record.status = extra.align ? texts::kStatusTooFewMatches : texts::kStatusNoDisparity;
+  note(ui, extra.align ? texts::kAlignTooFewMatches : texts::kWindowNoDisparity, mpo_path);
+}
+
+}  // namespace
+
+StereoRecord correct_halves(ImageService& images, Reporter& ui, const Text& mpo_path,
+                            Halves& halves, const ExtraOutputs& extra) {
+  StereoRecord record;
+  record.status = extra.align ? texts::kStatusAlreadyAligned : texts::kStatusWindow;
+  if (!halves.usable) {
+    record.status = texts::kStatusUnreadable;
+    return record;
+  }
+  if (halves.right_picture.width != halves.width || halves.right_picture.height != halves.height) {
+    record.status = texts::kStatusUnequal;
+    note(ui, texts::kStereoUnequal, mpo_path);
+    return record;
+  }
+  // Too small for features or disparities: a side of a few pixels.
+  if (std::min(halves.width, halves.height) < kMinStereoSide) {
+    leave_unmeasured(ui, mpo_path, extra, record);
+    return record;
+  }
+  try {
+    measure_and_apply(images, ui, mpo_path, halves, extra, record);
+  } catch (const cv::Exception&) {
+    // The halves are replaced only after both are drawn: they are intact.
+    leave_unmeasured(ui, mpo_path, extra, record);
+  }
   return record;
 }
 

@@ -16,6 +16,9 @@ constexpr int kCorrectedLeftSlot = 13;
 constexpr int kCorrectedRightSlot = 14;
 // Long side of the grey copies features are matched on.
 constexpr int kAnalysisSide = 1280;
+// Halves with a side below this hold no feature patch (31 pixels with its
+// border on each side) and no disparity block: they are left as they are.
+constexpr int64_t kMinStereoSide = 64;
 
 // Measures the usable halves and, where the options and the measurements
 // call for it, replaces the halves' pictures by corrected ones (slots 13

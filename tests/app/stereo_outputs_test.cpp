@@ -128,7 +128,21 @@ TEST_F(StereoOutputsTest, FeaturelessPairStaysWithItsNote) {
   EXPECT_EQ(entry, base + ".mpo,,,,,,,,,,,zu_wenig_merkmale");
 }
 
-// The corrected halves and the analysis count in an entry's memory.
+// Halves of a side too thin to measure, or so thin once reduced that the
+// analysis refuses them: the pair stays as it is with its note, the entry
+// converts (no exception leaves the library).
+TEST_F(StereoOutputsTest, DegenerateHalvesStayWithTheirNote) {
+  extra.window = WindowMode::automatic;
+  for (const auto& [w, h] : {std::pair{1, 400}, std::pair{70, 3000}, std::pair{3000, 66}}) {
+    mpogen::Options o;
+    o.width = w;
+    o.height = h;
+    const std::string base = convert("thin" + std::to_string(w), mpogen::make_mpo(o).bytes);
+    EXPECT_EQ(result.stop, StopReason::none);
+    EXPECT_TRUE(std::filesystem::exists(base + "_sbs.jpg")) << w << "x" << h;
+  }
+}
+
 // A second run over a folder does not correct the corrected pairs the first
 // one wrote, in place or below an output folder; an MPO merely named alike
 // still converts.
@@ -144,6 +158,7 @@ TEST(StereoOwnOutputs, CorrectedPairsOfThisRunsMposAreLeftOut) {
   EXPECT_EQ(entries[2].mpo_path, T("/q/c.mpo"));
 }
 
+// The corrected halves and the analysis count in an entry's memory.
 TEST(StereoBudget, CorrectionCountsItsBuffers) {
   FrameHeader half;
   half.width = 3648;
