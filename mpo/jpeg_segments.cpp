@@ -37,7 +37,7 @@ bool runs_past_end(std::span<const uint8_t> jpeg, int64_t pos) {
 HeaderWalk walk_header(std::span<const uint8_t> jpeg, JpegHeader& header) {
   static const uint8_t kStart[3] = {jpeg::kMarkerPrefix, jpeg::kSOI, jpeg::kMarkerPrefix};
   const size_t start = std::min<size_t>(jpeg.size(), 3);
-  if (std::memcmp(jpeg.data(), kStart, start) != 0) return HeaderWalk::not_jpeg;
+  if (start > 0 && std::memcmp(jpeg.data(), kStart, start) != 0) return HeaderWalk::not_jpeg;
   bool frame = false;
   int64_t pos = 2;
   for (;;) {
