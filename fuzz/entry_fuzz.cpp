@@ -76,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // halves and encodes three composites, and none of its logic depends on
   // the picture being large.
   constexpr uint64_t kLimit = uint64_t{1} << 16;
-  auto sep = mpo::find_separator(data, static_cast<int64_t>(size));
-  if (!sep) sep = mpo::stereo_second_image_offset({data, size});
+  // With the MP index asked for, a valid stereo index decides; the byte
+  // search is the fallback.
+  auto sep = mpo::stereo_second_image_offset({data, size});
+  if (!sep) sep = mpo::find_separator(data, static_cast<int64_t>(size));
   if (sep && (!fuzz::small_enough(data, static_cast<size_t>(*sep), kLimit) ||
               !fuzz::small_enough(data + *sep, size - static_cast<size_t>(*sep), kLimit)))
     return 0;
