@@ -102,18 +102,16 @@ void EntryProcessor::add_report_line(const Entry& entry, const char* status) {
 
 void EntryProcessor::write_extra_outputs(const Text& base_path, const SplitResult& split,
                                          bool sbs_drawn, EntryResult& result) {
+  const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
+                     split.exif_segment};
   if (extra_.anaglyph || extra_.cross || extra_.tv) {
     ui_.keep_painted();
-    const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
-                       split.exif_segment};
     if (!write_viewing_formats(images_, ui_, base_path, from, extra_)) {
       result.output_failed = true;
     }
   }
   if (wants_display_formats(extra_)) {
     ui_.keep_painted();
-    const Sources from{halves_, sbs_drawn ? images_.view(kSbsSlot) : PixelView{},
-                       split.exif_segment};
     if (!write_display_formats(images_, ui_, base_path, from, extra_)) {
       result.output_failed = true;
     }
