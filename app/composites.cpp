@@ -19,18 +19,6 @@ int64_t grid_bytes(const PixelGrid& grid) {
   return int64_t(sizeof(int64_t)) * (grid.p() + 1) * (grid.q() + 1);
 }
 
-// A grid with the bounds W and H. The previous entry's grid is kept when it
-// has these bounds (all pictures of a camera have one size): only elements
-// with x < W and y < H are ever written, and the fill overwrites all of
-// them.
-bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H) {
-  if (grid && grid.p() == W && grid.q() == H) return true;
-  allocate_grid(grid, W, H);
-  if (!grid) return false;
-  prefer_huge_pages(grid.data(), grid_bytes(grid));
-  return true;
-}
-
 // Room for a band of picture rows of width W, kept while the width stays.
 bool prepare_band(Halves& halves, int64_t W) {
   const int64_t bytes = band_bytes(W);
@@ -60,18 +48,17 @@ constexpr std::array<Composite, 3> kComposites = {{
 }};
 
 // The slot's image as a black w x h canvas where no pass draws. The previous
-// entry's composite is reused when it has this size: its pixels are all
-// overwritten, except the column or row no pass reaches, which is blackened.
+// entry's composite is reused when it has room for this size: its pixels are
+// all overwritten, except the column or row no pass reaches, which is
+// blackened.
 PixelView prepare_canvas(ImageService& images, int slot, int64_t w, int64_t h) {
-  PixelView view = images.view(slot);
-  const bool reuse = view.pixels && view.width == w && view.height == h &&
-                     view.pitch == pitch_for_width(w) && images.get_image_source_depth(slot) == 24;
-  if (!reuse) {
+  if (!images.reuse_image(slot, w, h)) {
     if (!images.create_image(slot, w, h)) return {};
-    view = images.view(slot);
+    const PixelView view = images.view(slot);
     prefer_huge_pages(view.pixels, view.pitch * view.height);
     return view;
   }
+  const PixelView view = images.view(slot);
   if (slot == kSbshSlot && w % 2 != 0) {
     for (int64_t y = 0; y < h; ++y) std::memset(view.row(y) + 3 * (w - 1), 0, 3);
   }
@@ -80,6 +67,19 @@ PixelView prepare_canvas(ImageService& images, int slot, int64_t w, int64_t h) {
 }
 
 }  // namespace
+
+// The previous entry's grid is kept when it has room (all pictures of a
+// camera have one size, and corrected halves are cut from it): only
+// elements with x < W and y < H are ever written, and the fill overwrites
+// all of them.
+bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H) {
+  if (grid && grid.p() == W && grid.q() == H) return true;
+  if (reuse_grid(grid, W, H)) return true;
+  allocate_grid(grid, W, H);
+  if (!grid) return false;
+  prefer_huge_pages(grid.data(), grid_bytes(grid));
+  return true;
+}
 
 void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
                    Halves& halves) {

@@ -28,6 +28,10 @@ constexpr int kOuhSlot = 7;
 void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
                    Halves& halves);
 
+// Makes `grid` a grid with the bounds W and H for a fill that writes every
+// element with x < W and y < H; false when out of memory.
+bool prepare_grid(PixelGrid& grid, int64_t W, int64_t H);
+
 struct CompositeOutcome {
   bool sbs_written = false;
   bool any_failed = false;

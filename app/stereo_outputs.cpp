@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/composites.h"
 #include "app/texts.h"
 #include "io/memory_policy.h"
 #include "render/corrected_halves.h"
@@ -85,14 +86,6 @@ PixelView picture_slot(ImageService& images, int slot, const Halves& halves, int
   return view;
 }
 
-bool fit_grid(PixelGrid& grid, int64_t w, int64_t h) {
-  if (grid && grid.p() == w && grid.q() == h) return true;
-  allocate_grid(grid, w, h);
-  if (!grid) return false;
-  prefer_huge_pages(grid.data(), int64_t(sizeof(int64_t)) * (w + 1) * (h + 1));
-  return true;
-}
-
 // Draws both corrected halves and makes them the halves the formats use.
 void apply_plan(ImageService& images, const StereoPlan& plan, Halves& halves) {
   const cv::Rect lc = plan.left_cut(), rc = plan.right_cut();
@@ -108,8 +101,8 @@ void apply_plan(ImageService& images, const StereoPlan& plan, Halves& halves) {
   halves.right_picture = right;
   halves.width = lc.width;
   halves.height = lc.height;
-  halves.usable = fit_grid(halves.left, lc.width, lc.height) &&
-                  fit_grid(halves.right, lc.width, lc.height);
+  halves.usable = prepare_grid(halves.left, lc.width, lc.height) &&
+                  prepare_grid(halves.right, lc.width, lc.height);
 }
 
 // Measures the pair and applies what it asks for; OpenCV may throw on

@@ -102,13 +102,9 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
 }  // namespace
 
 PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
-  PixelView view = images.view(slot);
-  if (view.pixels && view.width == w && view.height == h &&
-      images.get_image_source_depth(slot) == 24) {
-    return view;
-  }
+  if (images.reuse_image(slot, w, h)) return images.view(slot);
   if (!images.create_image(slot, w, h)) return {};
-  view = images.view(slot);
+  const PixelView view = images.view(slot);
   prefer_huge_pages(view.pixels, view.pitch * view.height);
   return view;
 }

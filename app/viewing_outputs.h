@@ -29,9 +29,9 @@ struct Sources {
   const MemoryBlock& exif_segment;
 };
 
-// The image in `slot` as a w x h canvas: the previous entry's is kept when
-// it has this size (every format writes each of its pixels), else a fresh
-// one. No pixels when it cannot be had.
+// The image in `slot` as a w x h canvas: the previous entry's memory is kept
+// when it has room for this size (every format writes each of its pixels),
+// else a fresh one. No pixels when it cannot be had.
 PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h);
 
 // Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks, each

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -112,12 +113,14 @@ struct ImageService::Image {
   int16_t height = 0;
   uint8_t depth = 0;
   uint8_t source_depth = 0;
+  size_t capacity = 0;  // bytes of `pixels`, at least pitch() * height
   int64_t pitch() const { return pitch_for(width, depth); }
+  size_t bytes() const { return static_cast<size_t>(pitch()) * static_cast<size_t>(height); }
 
   // A record of checked geometry (1..kMaxImageSide, depth 24 or 32) that
   // takes over `buffer`; null when out of memory.
   static std::unique_ptr<Image> make(PixelBytes buffer, int64_t width, int64_t height, int depth,
-                                     int source_depth) {
+                                     int source_depth, size_t capacity = 0) {
     auto record = std::unique_ptr<Image>(new (std::nothrow) Image);
     if (!record) return nullptr;
     record->pixels = std::move(buffer);
@@ -125,22 +128,31 @@ struct ImageService::Image {
     record->height = static_cast<int16_t>(height);
     record->depth = static_cast<uint8_t>(depth);
     record->source_depth = static_cast<uint8_t>(source_depth);
+    record->capacity = std::max(capacity, record->bytes());
     return record;
   }
 
   // The pixel buffer for a decode of the given geometry: the previous
-  // image's when it has that geometry (its row padding cleared again),
+  // image's when it has room for it (its row padding cleared again),
   // otherwise a new one, taken only after the previous one is freed.
+  // `capacity` becomes the bytes of the buffer returned.
   static PixelBytes buffer_for(std::unique_ptr<Image> previous, int64_t width, int64_t height,
-                          int depth) {
-    if (previous && previous->pixels && previous->width == width && previous->height == height &&
-        previous->depth == depth) {
+                               int depth, size_t& capacity) {
+    if (previous && previous->pixels && previous->fits(width, height, depth)) {
       PixelBytes pixels = std::move(previous->pixels);
       clear_padding(pixels.get(), width, height, depth);
+      capacity = previous->capacity;
       return pixels;
     }
     previous.reset();
+    capacity = 0;
     return allocate_pixels(width, height, depth, false);
+  }
+
+  // True when the buffer holds a picture of this geometry.
+  bool fits(int64_t w, int64_t h, int d) const {
+    if (d != depth || w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide) return false;
+    return static_cast<size_t>(pitch_for(w, d)) * static_cast<size_t>(h) <= capacity;
   }
 };
 
@@ -255,10 +267,12 @@ int ImageService::load_image(int slot, const Text& file_name) {
   const DecoderDescriptor* accepted = probe_decoders(data.get(), size);
   if (accepted == nullptr) return 0;
   const DecoderContext& context = decoder_context_;
-  PixelBytes pixels = Image::buffer_for(std::move(previous), context.width, context.height, context.depth);
+  size_t capacity = 0;
+  PixelBytes pixels = Image::buffer_for(std::move(previous), context.width, context.height,
+                                        context.depth, capacity);
   if (!decode_into(*accepted, pixels.get())) return 0;
   return store(slot, Image::make(std::move(pixels), context.width, context.height, context.depth,
-                                 context.source_depth));
+                                 context.source_depth, capacity));
 }
 
 int ImageService::create_image(int slot, int64_t width, int64_t height) {
@@ -266,6 +280,18 @@ int ImageService::create_image(int slot, int64_t width, int64_t height) {
   PixelBytes pixels = allocate_pixels(width, height, 24, true);
   if (!pixels) return 0;
   return store(slot, Image::make(std::move(pixels), width, height, 24, 24));
+}
+
+int ImageService::reuse_image(int slot, int64_t width, int64_t height) {
+  Image* img = image(slot);
+  if (img == nullptr || !img->pixels || img->source_depth != 24 || !img->fits(width, height, 24))
+    return 0;
+  // A drawing context keeps the old geometry: it must not outlive it.
+  if (drawing_ && drawing_->image == img) drawing_.reset();
+  img->width = static_cast<int16_t>(width);
+  img->height = static_cast<int16_t>(height);
+  clear_padding(img->pixels.get(), width, height, 24);
+  return 1;
 }
 
 int64_t ImageService::get_image_width(int slot) const {
@@ -389,6 +415,7 @@ void allocate_grid(PixelGrid& grid, int64_t p, int64_t q) {
   grid.data_.reset();
   grid.p_ = -1;
   grid.q_ = -1;
+  grid.capacity_ = 0;
   if (p < 0 || q < 0 || p >= INT64_MAX || q >= INT64_MAX) return;
   const auto rows = static_cast<uint64_t>(p) + 1;
   const auto columns = static_cast<uint64_t>(q) + 1;
@@ -399,6 +426,20 @@ void allocate_grid(PixelGrid& grid, int64_t p, int64_t q) {
   grid.data_.reset(block);
   grid.p_ = p;
   grid.q_ = q;
+  grid.capacity_ = rows * columns;
+}
+
+bool reuse_grid(PixelGrid& grid, int64_t p, int64_t q) {
+  if (!grid || p < 0 || q < 0 || p >= INT64_MAX || q >= INT64_MAX) return false;
+  const auto rows = static_cast<uint64_t>(p) + 1;
+  const auto columns = static_cast<uint64_t>(q) + 1;
+  if (columns > grid.capacity_ / rows) return false;
+  grid.p_ = p;
+  grid.q_ = q;
+  // What a fill leaves alone must read as zero, as in a fresh grid.
+  for (int64_t i = 0; i < p; ++i) grid.at(i, q) = 0;
+  std::fill_n(&grid.at(p, 0), columns, int64_t{0});
+  return true;
 }
 
 }  // namespace mpo

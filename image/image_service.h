@@ -113,6 +113,11 @@ class ImageService {
   // Nonzero when the slot now holds a new black 24-bit image. A width or
   // height below 1 or above kMaxImageSide fails and empties the slot.
   int create_image(int slot, int64_t width, int64_t height);
+  // Nonzero when the slot's 24-bit buffer has room for a width x height
+  // image: the slot then holds one of that size in the same memory, its
+  // pixels left as they were, for a caller that draws every one. Zero
+  // leaves the slot as it is.
+  int reuse_image(int slot, int64_t width, int64_t height);
   int64_t get_image_width(int slot) const;
   int64_t get_image_height(int slot) const;
   // Bits per pixel of the slot's source (32 for a CMYK JPEG); 0 when empty.
@@ -229,16 +234,28 @@ class PixelGrid {
 
  private:
   friend void allocate_grid(PixelGrid& grid, int64_t p, int64_t q);
+
+// True when the grid's block has room for the bounds p and q: the grid then
+// has them in the same memory, the elements with i < p and j < q left as
+// they were (for a fill that writes every one) and the others zero.
+bool reuse_grid(PixelGrid& grid, int64_t p, int64_t q);
+  friend bool reuse_grid(PixelGrid& grid, int64_t p, int64_t q);
   struct FreeDeleter {
     void operator()(int64_t* ptr) const;
   };
   std::unique_ptr<int64_t[], FreeDeleter> data_;
   int64_t p_ = -1;
   int64_t q_ = -1;
+  uint64_t capacity_ = 0;  // elements of the block
 };
 
 // Releases the grid's block, then allocates (p + 1) x (q + 1) zero elements;
 // the grid refers to none on failure or for a bound below 0.
 void allocate_grid(PixelGrid& grid, int64_t p, int64_t q);
+
+// True when the grid's block has room for the bounds p and q: the grid then
+// has them in the same memory, the elements with i < p and j < q left as
+// they were (for a fill that writes every one) and the others zero.
+bool reuse_grid(PixelGrid& grid, int64_t p, int64_t q);
 
 }  // namespace mpo

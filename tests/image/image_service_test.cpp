@@ -157,6 +157,15 @@ TEST(PixelGrids, LayoutZeroFillAndReallocation) {
   EXPECT_EQ(grid.data()[6], 42);
   allocate_grid(grid, 2, 3);  // a fresh zero-filled block
   EXPECT_EQ(grid.at(1, 2), 0);
+  // Smaller bounds in the same block: what a fill does not write is zero.
+  for (int i = 0; i < 12; ++i) grid.data()[i] = 7;
+  ASSERT_TRUE(reuse_grid(grid, 1, 4));
+  EXPECT_EQ(grid.data(), &grid.at(0, 0));
+  for (int j = 0; j <= 4; ++j) EXPECT_EQ(grid.at(1, j), 0) << j;
+  EXPECT_EQ(grid.at(0, 4), 0);
+  EXPECT_EQ(grid.at(0, 3), 7);
+  EXPECT_FALSE(reuse_grid(grid, 2, 4));  // 15 elements: no room
+  EXPECT_EQ(grid.p(), 1);
   allocate_grid(grid, -1, 4);
   EXPECT_FALSE(grid);
   allocate_grid(grid, INT64_MAX / 4, INT64_MAX / 4);  // the size overflows
