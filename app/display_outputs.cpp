@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "app/output_failure.h"
 #include "app/texts.h"
@@ -92,6 +94,22 @@ class Writer {
   bool all_ = true;
 };
 
+// Both halves fitted to their screens, the right one on a thread of its
+// own meanwhile (both in turn where no thread can be started).
+bool fit_both(const PixelView& sbs, const PixelView& left, const PixelView& right) {
+  bool right_fitted = false;
+  auto fit_right = [&] { right_fitted = draw_fitted_half(sbs, 1, right); };
+  std::thread helper;
+  try {
+    helper = std::thread(fit_right);
+  } catch (const std::system_error&) {
+    fit_right();
+  }
+  const bool left_fitted = draw_fitted_half(sbs, 0, left);
+  if (helper.joinable()) helper.join();
+  return left_fitted && right_fitted;
+}
+
 // The interleaved frames: both halves fitted to the screen once, then each
 // frame's rows taken from the two.
 void write_interleaved(Writer& out, ImageService& images, const PixelView& sbs,
@@ -100,8 +118,7 @@ void write_interleaved(Writer& out, ImageService& images, const PixelView& sbs,
   PixelView left, right;
   if (sbs.pixels) left = canvas_of(images, kFittedLeftSlot, SW, SH);
   if (left.pixels) right = canvas_of(images, kFittedRightSlot, SW, SH);
-  const bool fitted = right.pixels && draw_fitted_half(sbs, 0, left) &&
-                      draw_fitted_half(sbs, 1, right);
+  const bool fitted = right.pixels && fit_both(sbs, left, right);
   for (int k = 0; k < 3; ++k) {
     if (!(extra.interleaved >> k & 1)) continue;
     const auto kind = static_cast<Interleave>(k);

@@ -1,99 +1,164 @@
 #include "render/cubic_warp.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
-#include <vector>
+
+#include "render/cpu_features.h"
+
+#if MPO_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace mpo {
 
 namespace {
 
-constexpr int kPhases = 64;   // fractional positions the weights are kept for
-constexpr int kBits = 14;     // fixed-point weights: 1 << kBits is one
-constexpr int kFixed = 16;    // fixed-point positions: 1 << kFixed is a pixel
+constexpr int kFixed = 16;  // fixed-point positions: 1 << kFixed is a pixel
+constexpr int64_t kFraction = (int64_t{1} << kFixed) - 1;
+constexpr float kUnit = 1.0f / float(1 << kFixed);
 
-using Weights = std::array<std::array<int32_t, 4>, kPhases + 1>;
+// One resampled line: output pixel x lies at the fixed-point position
+// first + step * x of its source line, whose pixels are `stride` bytes
+// apart and `count` long. In the row pass the source line is a picture row
+// (stride 3); in the column pass the pixels of a column (stride one row),
+// each output pixel reading its own column.
+struct Line {
+  const uint8_t* source;
+  ptrdiff_t stride;
+  int64_t count;
+  int64_t first;
+  int64_t step;
+  ptrdiff_t column_step;  // source bytes from one output pixel to the next, besides the taps
+};
 
-// Catmull-Rom weights of the taps at -1, 0, 1, 2 for each phase.
-const Weights& weights() {
-  static const Weights table = [] {
-    Weights w{};
-    for (int p = 0; p <= kPhases; ++p) {
-      const double t = double(p) / kPhases;
-      const double c[4] = {((-0.5 * t + 1.0) * t - 0.5) * t, (1.5 * t - 2.5) * t * t + 1,
-                           ((-1.5 * t + 2.0) * t + 0.5) * t, (0.5 * t - 0.5) * t * t};
-      int sum = 0;
-      for (int k = 0; k < 4; ++k) sum += w[p][k] = int32_t(std::lround(c[k] * (1 << kBits)));
-      w[p][1] += (1 << kBits) - sum;
-    }
-    return w;
-  }();
-  return table;
+template <bool kFused>
+inline float madd(float a, float b, float c) {
+  if constexpr (kFused) return std::fma(a, b, c);
+  else return a * b + c;
 }
 
-inline uint8_t clamp_pixel(int32_t v) {
-  v = (v + (1 << (kBits - 1))) >> kBits;
-  return uint8_t(std::clamp(v, 0, 255));
+// The Catmull-Rom cubic's weights of the taps at -1, 0, 1, 2 for the
+// fraction t, in the order of operations of the vector code.
+template <bool kFused>
+inline void weights(float t, float w[4]) {
+  w[0] = madd<kFused>(madd<kFused>(-0.5f, t, 1.0f), t, -0.5f) * t;
+  w[1] = madd<kFused>(madd<kFused>(1.5f, t, -2.5f) * t, t, 1.0f);
+  w[2] = madd<kFused>(madd<kFused>(-1.5f, t, 2.0f), t, 0.5f) * t;
+  w[3] = madd<kFused>(0.5f, t, -0.5f) * t * t;
 }
 
-// The weighted sum of four pixels `stride` bytes apart, per channel.
-inline void put_sum(uint8_t* out, const uint8_t* px, ptrdiff_t stride,
-                    const std::array<int32_t, 4>& k) {
+// Output pixel x of the line, its taps clamped to the line's ends.
+template <bool kFused>
+inline void blend_pixel(const Line& line, int64_t x, uint8_t* out) {
+  const int64_t pos = line.first + line.step * x;
+  float w[4];
+  weights<kFused>(float(pos & kFraction) * kUnit, w);
+  const int64_t i = pos >> kFixed;
+  const uint8_t* column = line.source + line.column_step * x;
+  const uint8_t* tap[4];
+  for (int t = 0; t < 4; ++t)
+    tap[t] = column + line.stride * std::clamp<int64_t>(i - 1 + t, 0, line.count - 1);
   for (int c = 0; c < 3; ++c) {
-    out[c] = clamp_pixel(k[0] * px[c] + k[1] * px[c + stride] + k[2] * px[c + 2 * stride] +
-                         k[3] * px[c + 3 * stride]);
+    float sum = float(tap[0][c]) * w[0];
+    for (int t = 1; t < 4; ++t) sum = madd<kFused>(float(tap[t][c]), w[t], sum);
+    out[3 * x + c] = uint8_t(std::clamp(std::nearbyint(sum), 0.0f, 255.0f));
   }
 }
 
-// out[x] = row at p * x + c, for x < n (3 channels); row has `w` pixels.
-void resample_row(const uint8_t* row, int w, uint8_t* out, int n, double p, double c) {
-  const Weights& table = weights();
-  const int64_t step = std::llround(p * (1 << kFixed));
-  int64_t pos = std::llround(c * (1 << kFixed));
-  for (int x = 0; x < n; ++x, pos += step) {
+void blend_line_plain(const Line& line, int64_t n, uint8_t* out) {
+  for (int64_t x = 0; x < n; ++x) blend_pixel<false>(line, x, out);
+}
+
+#if MPO_X86_VECTORS
+#define MPO_AVX2_FMA MPO_TARGET_AVX2_FMA
+
+MPO_AVX2_FMA inline __m256 samples8(const uint8_t* p) {
+  return _mm256_cvtepi32_ps(
+      _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
+
+// Eight output pixels (24 samples) from taps whose samples lie `stride`
+// bytes apart, tap 0's at `base`; `t` holds the pixels' fractions.
+MPO_AVX2_FMA inline void blend8(const uint8_t* base, ptrdiff_t stride, __m256 t, uint8_t* out) {
+  // Each pixel's fraction for its three samples.
+  const __m256i spread[3] = {_mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2),
+                             _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5),
+                             _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7)};
+  __m256i rounded[3];
+  for (int part = 0; part < 3; ++part) {
+    const __m256 f = _mm256_permutevar8x32_ps(t, spread[part]);
+    const __m256 w0 = _mm256_mul_ps(
+        _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-0.5f), f, _mm256_set1_ps(1.0f)), f,
+                        _mm256_set1_ps(-0.5f)),
+        f);
+    const __m256 w1 = _mm256_fmadd_ps(
+        _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(1.5f), f, _mm256_set1_ps(-2.5f)), f), f,
+        _mm256_set1_ps(1.0f));
+    const __m256 w2 = _mm256_mul_ps(
+        _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-1.5f), f, _mm256_set1_ps(2.0f)), f,
+                        _mm256_set1_ps(0.5f)),
+        f);
+    const __m256 w3 = _mm256_mul_ps(
+        _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(0.5f), f, _mm256_set1_ps(-0.5f)), f), f);
+    const uint8_t* p = base + 8 * part;
+    __m256 sum = _mm256_mul_ps(samples8(p), w0);
+    sum = _mm256_fmadd_ps(samples8(p + stride), w1, sum);
+    sum = _mm256_fmadd_ps(samples8(p + 2 * stride), w2, sum);
+    sum = _mm256_fmadd_ps(samples8(p + 3 * stride), w3, sum);
+    rounded[part] = _mm256_cvtps_epi32(sum);
+  }
+  const __m256i low = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[0], rounded[1]), 0xD8);
+  const __m256i high = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[2], rounded[2]), 0xD8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_packus_epi16(_mm256_castsi256_si128(low), _mm256_extracti128_si256(low, 1)));
+  const __m128i last = _mm256_castsi256_si128(high);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(last, last));
+}
+
+// Eight pixels go through the vector code where all their taps lie inside
+// the line and step along with them: in the row pass the first taps of the
+// eight are eight neighbouring pixels, in the column pass one row.
+MPO_AVX2_FMA void blend_line_avx2(const Line& line, int64_t n, uint8_t* out) {
+  const bool rows = line.column_step == 0;
+  const int64_t advance = rows ? 7 : 0;
+  const __m256i steps = _mm256_mullo_epi32(_mm256_set1_epi32(int32_t(line.step & kFraction)),
+                                           _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+  for (int64_t x = 0; x < n; x += 8) {
+    const int64_t pos = line.first + line.step * x;
     const int64_t i = pos >> kFixed;
-    const auto& k = table[size_t((pos >> (kFixed - 6)) & (kPhases - 1))];
-    if (i >= 1 && i + 2 < w) {
-      put_sum(out + 3 * x, row + 3 * (i - 1), 3, k);
+    if (x + 8 > n || i < 1 || ((pos + 7 * line.step) >> kFixed) != i + advance ||
+        i + advance + 2 >= line.count) {
+      for (int64_t k = x; k < std::min(x + 8, n); ++k) blend_pixel<true>(line, k, out);
       continue;
     }
-    uint8_t taps[12];
-    for (int t = 0; t < 4; ++t) {
-      const uint8_t* px = row + 3 * std::clamp<int64_t>(i - 1 + t, 0, w - 1);
-      taps[3 * t] = px[0], taps[3 * t + 1] = px[1], taps[3 * t + 2] = px[2];
-    }
-    put_sum(out + 3 * x, taps, 3, k);
+    const __m256i fraction = _mm256_and_si256(
+        _mm256_add_epi32(_mm256_set1_epi32(int32_t(pos & kFraction)), steps),
+        _mm256_set1_epi32(int32_t(kFraction)));
+    const __m256 t = _mm256_mul_ps(_mm256_cvtepi32_ps(fraction), _mm256_set1_ps(kUnit));
+    blend8(line.source + line.column_step * x + line.stride * (i - 1), line.stride, t,
+           out + 3 * x);
   }
 }
 
-// out row y: column x taken at row a * x + c of `mid` (h rows), n pixels.
-void resample_columns(const cv::Mat& mid, uint8_t* out, int n, double a, double c) {
-  const Weights& table = weights();
-  const int h = mid.rows;
-  const ptrdiff_t stride = ptrdiff_t(mid.step[0]);
-  const int64_t step = std::llround(a * (1 << kFixed));
-  int64_t pos = std::llround(c * (1 << kFixed));
-  for (int x = 0; x < n; ++x, pos += step) {
-    const int64_t i = pos >> kFixed;
-    const auto& k = table[size_t((pos >> (kFixed - 6)) & (kPhases - 1))];
-    if (i >= 1 && i + 2 < h) {
-      put_sum(out + 3 * x, mid.data + (i - 1) * stride + 3 * x, stride, k);
-      continue;
-    }
-    uint8_t taps[12];
-    for (int t = 0; t < 4; ++t) {
-      const uint8_t* px = mid.ptr<uint8_t>(int(std::clamp<int64_t>(i - 1 + t, 0, h - 1))) + 3 * x;
-      taps[3 * t] = px[0], taps[3 * t + 1] = px[1], taps[3 * t + 2] = px[2];
-    }
-    put_sum(out + 3 * x, taps, 3, k);
-  }
+#undef MPO_AVX2_FMA
+#endif
+
+using BlendLine = void (*)(const Line&, int64_t, uint8_t*);
+
+BlendLine choose_blend_line(bool vectors) {
+#if MPO_X86_VECTORS
+  if (vectors && cpu_features().avx2_fma) return blend_line_avx2;
+#endif
+  (void)vectors;
+  return blend_line_plain;
 }
 
 }  // namespace
 
-void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m) {
+void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m, bool vectors) {
+  const BlendLine blend_line = choose_blend_line(vectors);
+  const auto fixed = [](double v) { return std::llround(v * (1 << kFixed)); };
   // With ys = m10 x + m11 y + m12, xs = m00 x + m01 y + m02 is, along
   // source row ys, p * x + q * ys + r: the first pass fills the
   // intermediate (destination columns, source rows) along rows, the second
@@ -107,12 +172,17 @@ void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m) {
   if (room.total() < bytes) room.create(1, int(bytes), CV_8UC1);
   cv::Mat mid(src.rows, dst.cols, CV_8UC3, room.data);
   cv::parallel_for_(cv::Range(0, src.rows), [&](const cv::Range& rows) {
-    for (int v = rows.start; v < rows.end; ++v)
-      resample_row(src.ptr<uint8_t>(v), src.cols, mid.ptr<uint8_t>(v), dst.cols, p, q * v + r);
+    for (int v = rows.start; v < rows.end; ++v) {
+      const Line line{src.ptr<uint8_t>(v), 3, src.cols, fixed(q * v + r), fixed(p), 0};
+      blend_line(line, dst.cols, mid.ptr<uint8_t>(v));
+    }
   });
   cv::parallel_for_(cv::Range(0, dst.rows), [&](const cv::Range& rows) {
-    for (int y = rows.start; y < rows.end; ++y)
-      resample_columns(mid, dst.ptr<uint8_t>(y), dst.cols, m(1, 0), m(1, 1) * y + m(1, 2));
+    for (int y = rows.start; y < rows.end; ++y) {
+      const Line line{mid.data, ptrdiff_t(mid.step[0]), mid.rows,
+                      fixed(m(1, 1) * y + m(1, 2)), fixed(m(1, 0)), 3};
+      blend_line(line, dst.cols, dst.ptr<uint8_t>(y));
+    }
   });
 }
 
