@@ -203,7 +203,10 @@ cv::Point2d full_position(const cv::Point2f& p, double factor) {
 // Features of both reduced halves matched with the ratio test and filtered
 // by RANSAC on the epipolar geometry, refined to sub-pixel positions.
 std::vector<Match> matched_features(const ReducedHalf& left, const ReducedHalf& right) {
-  const cv::Ptr<cv::ORB> orb = cv::ORB::create(kFeatures, 1.2f, 8, 31, 0, 2,
+  // Two pyramid levels: the halves of a pair differ in scale by a few per
+  // cent at most, and the features of coarse levels, placed less exactly,
+  // only fill RANSAC with points it must reject.
+  const cv::Ptr<cv::ORB> orb = cv::ORB::create(kFeatures, 1.2f, 2, 31, 0, 2,
                                                cv::ORB::HARRIS_SCORE, 31, 8);
   std::vector<cv::KeyPoint> kl, kr;
   cv::Mat dl, dr;
