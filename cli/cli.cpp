@@ -99,11 +99,9 @@ int run_cli(const CliOptions& options, std::ostream& err, bool terminal) {
   config.list_file = from_utf8(list_file);
   config.remove_list_early = true;
 
-  // Each worker analyses its pairs on its own thread: the workers are the
-  // parallelism, and --jobs says how many cores the batch takes. (OpenCV's
-  // threads, woken for each of the analysis's many short steps, save a
-  // worker less than a tenth of its time here.)
-  if (options.extras.corrects_stereo()) set_analysis_threads(1);
+  // The workers share the cores: the stereo analysis takes each one's share.
+  if (options.extras.corrects_stereo())
+    set_analysis_threads(usable_cores() / std::max(1, std::min(options.jobs, usable_cores())));
   StereoReport report;
   if (!options.report.empty()) config.extras.report = &report;
 

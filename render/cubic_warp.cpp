@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "render/cpu_features.h"
 
@@ -81,31 +82,30 @@ MPO_AVX2_FMA inline __m256 samples8(const uint8_t* p) {
 // Eight output pixels (24 samples) from taps whose samples lie `stride`
 // bytes apart, tap 0's at `base`; `t` holds the pixels' fractions.
 MPO_AVX2_FMA inline void blend8(const uint8_t* base, ptrdiff_t stride, __m256 t, uint8_t* out) {
-  // Each pixel's fraction for its three samples.
+  // The taps' weights of the eight pixels, as weights() computes them.
+  const __m256 weight[4] = {
+      _mm256_mul_ps(_mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-0.5f), t, _mm256_set1_ps(1.0f)),
+                                    t, _mm256_set1_ps(-0.5f)),
+                    t),
+      _mm256_fmadd_ps(
+          _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(1.5f), t, _mm256_set1_ps(-2.5f)), t), t,
+          _mm256_set1_ps(1.0f)),
+      _mm256_mul_ps(_mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-1.5f), t, _mm256_set1_ps(2.0f)),
+                                    t, _mm256_set1_ps(0.5f)),
+                    t),
+      _mm256_mul_ps(
+          _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(0.5f), t, _mm256_set1_ps(-0.5f)), t), t)};
+  // Each pixel's weights spread over its three samples.
   const __m256i spread[3] = {_mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2),
                              _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5),
                              _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7)};
   __m256i rounded[3];
   for (int part = 0; part < 3; ++part) {
-    const __m256 f = _mm256_permutevar8x32_ps(t, spread[part]);
-    const __m256 w0 = _mm256_mul_ps(
-        _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-0.5f), f, _mm256_set1_ps(1.0f)), f,
-                        _mm256_set1_ps(-0.5f)),
-        f);
-    const __m256 w1 = _mm256_fmadd_ps(
-        _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(1.5f), f, _mm256_set1_ps(-2.5f)), f), f,
-        _mm256_set1_ps(1.0f));
-    const __m256 w2 = _mm256_mul_ps(
-        _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-1.5f), f, _mm256_set1_ps(2.0f)), f,
-                        _mm256_set1_ps(0.5f)),
-        f);
-    const __m256 w3 = _mm256_mul_ps(
-        _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(0.5f), f, _mm256_set1_ps(-0.5f)), f), f);
     const uint8_t* p = base + 8 * part;
-    __m256 sum = _mm256_mul_ps(samples8(p), w0);
-    sum = _mm256_fmadd_ps(samples8(p + stride), w1, sum);
-    sum = _mm256_fmadd_ps(samples8(p + 2 * stride), w2, sum);
-    sum = _mm256_fmadd_ps(samples8(p + 3 * stride), w3, sum);
+    __m256 sum = _mm256_mul_ps(samples8(p), _mm256_permutevar8x32_ps(weight[0], spread[part]));
+    for (int k = 1; k < 4; ++k)
+      sum = _mm256_fmadd_ps(samples8(p + k * stride),
+                            _mm256_permutevar8x32_ps(weight[k], spread[part]), sum);
     rounded[part] = _mm256_cvtps_epi32(sum);
   }
   const __m256i low = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[0], rounded[1]), 0xD8);
@@ -116,29 +116,46 @@ MPO_AVX2_FMA inline void blend8(const uint8_t* base, ptrdiff_t stride, __m256 t,
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(last, last));
 }
 
-// Eight pixels go through the vector code where all their taps lie inside
-// the line and step along with them: in the row pass the first taps of the
-// eight are eight neighbouring pixels, in the column pass one row.
+// The taps of eight pixels gathered into `taps`, tap k's 24 samples at
+// 24 k, each pixel's clamped to the line's ends.
+inline void gather8(const Line& line, int64_t x, uint8_t* taps) {
+  for (int64_t j = 0; j < 8; ++j) {
+    const int64_t i = (line.first + line.step * (x + j)) >> kFixed;
+    const uint8_t* column = line.source + line.column_step * (x + j);
+    for (int64_t k = 0; k < 4; ++k) {
+      const uint8_t* px = column + line.stride * std::clamp<int64_t>(i - 1 + k, 0, line.count - 1);
+      std::memcpy(taps + 24 * k + 3 * j, px, 3);
+    }
+  }
+}
+
+// Eight pixels at a time. Where all their taps lie inside the line and step
+// along with them (in the row pass the first taps of the eight are eight
+// neighbouring pixels, in the column pass one row) they are read where
+// they are, elsewhere gathered first; the last pixels one at a time.
 MPO_AVX2_FMA void blend_line_avx2(const Line& line, int64_t n, uint8_t* out) {
   const bool rows = line.column_step == 0;
   const int64_t advance = rows ? 7 : 0;
   const __m256i steps = _mm256_mullo_epi32(_mm256_set1_epi32(int32_t(line.step & kFraction)),
                                            _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-  for (int64_t x = 0; x < n; x += 8) {
+  int64_t x = 0;
+  for (; x + 8 <= n; x += 8) {
     const int64_t pos = line.first + line.step * x;
     const int64_t i = pos >> kFixed;
-    if (x + 8 > n || i < 1 || ((pos + 7 * line.step) >> kFixed) != i + advance ||
-        i + advance + 2 >= line.count) {
-      for (int64_t k = x; k < std::min(x + 8, n); ++k) blend_pixel<true>(line, k, out);
-      continue;
-    }
     const __m256i fraction = _mm256_and_si256(
         _mm256_add_epi32(_mm256_set1_epi32(int32_t(pos & kFraction)), steps),
         _mm256_set1_epi32(int32_t(kFraction)));
     const __m256 t = _mm256_mul_ps(_mm256_cvtepi32_ps(fraction), _mm256_set1_ps(kUnit));
-    blend8(line.source + line.column_step * x + line.stride * (i - 1), line.stride, t,
-           out + 3 * x);
+    if (i >= 1 && ((pos + 7 * line.step) >> kFixed) == i + advance && i + advance + 2 < line.count) {
+      blend8(line.source + line.column_step * x + line.stride * (i - 1), line.stride, t,
+             out + 3 * x);
+      continue;
+    }
+    uint8_t taps[4 * 24];
+    gather8(line, x, taps);
+    blend8(taps, 24, t, out + 3 * x);
   }
+  for (; x < n; ++x) blend_pixel<true>(line, x, out);
 }
 
 #undef MPO_AVX2_FMA
