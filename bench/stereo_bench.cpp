@@ -19,6 +19,7 @@
 
 #include "render/corrected_halves.h"
 #include "render/display_formats.h"
+#include "render/grid_passes.h"
 #include "render/stereo_align.h"
 #include "render/stereo_window.h"
 #include "render/viewing_formats.h"
@@ -68,6 +69,7 @@ struct Scene {
     allocate_grid(halves.left, kWidth, kHeight);
     allocate_grid(halves.right, kWidth, kHeight);
     halves.usable = true;
+    fill_and_draw({}, halves);  // the grids the side-by-side image is drawn from
     if (!images.create_image(2, 2 * kWidth, kHeight)) std::abort();
     sbs = images.view(2);
     if (!draw_side_by_side(halves, sbs)) std::abort();
