@@ -5,13 +5,12 @@
 #include <memory>
 #include <new>
 #include <span>
-#include <system_error>
-#include <thread>
 
 #include "app/output_failure.h"
 #include "app/texts.h"
 #include "image/jpeg_codec.h"
 #include "io/memory_policy.h"
+#include "io/side_thread.h"
 #include "render/display_formats.h"
 #include "render/viewing_formats.h"
 
@@ -95,18 +94,11 @@ class Writer {
 };
 
 // Both halves fitted to their screens, the right one on a thread of its
-// own meanwhile (both in turn where no thread can be started).
+// own meanwhile.
 bool fit_both(const PixelView& sbs, const PixelView& left, const PixelView& right) {
-  bool right_fitted = false;
-  auto fit_right = [&] { right_fitted = draw_fitted_half(sbs, 1, right); };
-  std::thread helper;
-  try {
-    helper = std::thread(fit_right);
-  } catch (const std::system_error&) {
-    fit_right();
-  }
-  const bool left_fitted = draw_fitted_half(sbs, 0, left);
-  if (helper.joinable()) helper.join();
+  bool left_fitted = false, right_fitted = false;
+  run_beside([&] { left_fitted = draw_fitted_half(sbs, 0, left); },
+             [&] { right_fitted = draw_fitted_half(sbs, 1, right); });
   return left_fitted && right_fitted;
 }
 

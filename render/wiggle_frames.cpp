@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <system_error>
-#include <thread>
 
+#include "io/side_thread.h"
 #include "render/tv_frame.h"
 
 namespace mpo {
@@ -92,18 +91,10 @@ bool draw_wiggle_frames(const Halves& halves, WiggleFrames& frames) {
   if (!left.pixels || !right.pixels) return false;
   const PixelView left_work{work_left.get(), size.w, size.h, 3 * size.w};
   const PixelView right_work{work_right.get(), size.w, size.h, 3 * size.w};
-  // The right frame on a thread of its own while this one draws the left
-  // (both in turn here where no thread can be started).
-  bool right_drawn = false;
-  auto draw_right = [&] { right_drawn = draw_frame(right, W, H, right_work, frames.right.get()); };
-  std::thread helper;
-  try {
-    helper = std::thread(draw_right);
-  } catch (const std::system_error&) {
-    draw_right();
-  }
-  const bool left_drawn = draw_frame(left, W, H, left_work, frames.left.get());
-  if (helper.joinable()) helper.join();
+  // The right frame on a thread of its own while this one draws the left.
+  bool left_drawn = false, right_drawn = false;
+  run_beside([&] { left_drawn = draw_frame(left, W, H, left_work, frames.left.get()); },
+             [&] { right_drawn = draw_frame(right, W, H, right_work, frames.right.get()); });
   return left_drawn && right_drawn;
 }
 
