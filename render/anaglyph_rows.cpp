@@ -137,6 +137,8 @@ MPO_AVX2 void mix_avx2(const AnaglyphMatrices& m, const uint8_t* left, const uin
     const int32_t last = _mm_extract_epi32(high, 2);
     __builtin_memcpy(o + 20, &last, 4);
   }
+  // Clean upper halves for the plain code from here on (see tv_frame.cpp).
+  _mm256_zeroupper();
   mix_pixels(m, left + 3 * k, right + 3 * k, out + 3 * k, n - k);
 }
 

@@ -110,6 +110,10 @@ MPO_AVX2_FMA void add_light_avx2(const LightPass& pass, int64_t n, float* acc) {
                                          : light_pass_avx2<true, false>(pass, n, acc))
                            : (pass.first ? light_pass_avx2<false, true>(pass, n, acc)
                                          : light_pass_avx2<false, false>(pass, n, acc));
+  // The compiler leaves the upper halves of the vector registers dirty on a
+  // tail call into plain code; every SSE instruction after that, ours and the
+  // libraries', then waits on them. Cleared by hand.
+  _mm256_zeroupper();
   add_light_plain(pass, done, n, acc);
 }
 
