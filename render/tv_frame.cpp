@@ -150,28 +150,34 @@ inline Light4 load4(const float* p) {
 }
 
 // The mean of the `cols` pixels of `sums` from its start, sample by sample,
-// into (X, Y) of `small`'s planes. `sums` has one sample more after its
-// last pixel.
-inline void block_mean(const float* sums, int64_t cols, float scale, const LightPlanes& small,
-                       int64_t at) {
+// as 16-bit samples (nearest, clamped) into out[0..2]. `sums` has one sample
+// more after its last pixel.
+inline void block_mean(const float* sums, int64_t cols, float scale, uint16_t out[3]) {
   Light4 sum = {0, 0, 0, 0};
   for (const float* end = sums + 3 * cols; sums < end; sums += 3) sum += load4(sums);
-  // To 16-bit samples (nearest, clamped), four lanes at once.
+  // Four lanes at once.
   sum = sum * (scale * 65535.0f) + 0.5f;
   sum = sum < 0.0f ? Light4{0, 0, 0, 0} : sum;
   sum = sum > 65535.0f ? Light4{65535, 65535, 65535, 65535} : sum;
-  for (int p = 0; p < 3; ++p) small.plane[p][at] = static_cast<uint16_t>(sum[p]);
+  typedef int32_t Int4 __attribute__((vector_size(16)));
+  const Int4 whole = __builtin_convertvector(sum, Int4);
+  for (int p = 0; p < 3; ++p) out[p] = static_cast<uint16_t>(whole[p]);
 }
 
 // small (X, Y) = the average light of the kx x ky block of `source` at
 // (dx + kx X, ky Y) (blocks at the right and bottom edge cut to the picture),
 // planes B, G, R. The block's rows are summed sample by sample first, then
-// the sums kx pixels at a time.
+// the sums kx pixels at a time into a row of means, which goes to the
+// planes last.
 void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64_t kx,
                 int64_t ky, const LightPlanes& small) {
   std::vector<float> acc(static_cast<size_t>(3 * W + 1));
+  std::vector<uint16_t> means(static_cast<size_t>(3 * small.width));
   // Every block but the last in the row is kx pixels wide.
   const int64_t last = small.width - 1, last_cols = W - kx * last;
+  uint16_t* const b = small.plane[0];
+  uint16_t* const g = small.plane[1];
+  uint16_t* const r = small.plane[2];
   for (int64_t Y = 0; Y < small.height; ++Y) {
     const int64_t rows = std::min(ky, H - ky * Y);
     // Two rows a pass, the first pass setting the sums.
@@ -180,20 +186,28 @@ void box_reduce(const PixelView& source, int64_t dx, int64_t W, int64_t H, int64
       add_light({source.row(y) + 3 * dx, bottom, y == ky * Y}, 3 * W, acc.data());
     }
     const float whole = 1.0f / float(rows * kx), cut = 1.0f / float(rows * last_cols);
+    uint16_t* mean = means.data();
+    for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, mean + 3 * X);
+    block_mean(acc.data() + 3 * kx * last, last_cols, cut, mean + 3 * last);
     const int64_t at = Y * small.stride;
-    for (int64_t X = 0; X < last; ++X) block_mean(acc.data() + 3 * kx * X, kx, whole, small, at + X);
-    block_mean(acc.data() + 3 * kx * last, last_cols, cut, small, at + last);
+    for (int64_t X = 0; X < small.width; ++X) {
+      b[at + X] = mean[3 * X], g[at + X] = mean[3 * X + 1], r[at + X] = mean[3 * X + 2];
+    }
   }
 }
 
 // w x h pixels from `to` on (rows downwards in the picture, `pitch` bytes
 // apart) = the nearest sRGB samples of `light`.
 void to_srgb(const LightPlanes& light, uint8_t* to, int64_t pitch) {
-  const LightTables& lt = light_tables();
+  const uint8_t* const srgb = light_tables().srgb;
+  const uint16_t* const b = light.plane[0];
+  const uint16_t* const g = light.plane[1];
+  const uint16_t* const r = light.plane[2];
   for (int64_t y = 0; y < light.height; ++y, to -= pitch) {
     const int64_t at = y * light.stride;
+    uint8_t* const row = to;
     for (int64_t x = 0; x < light.width; ++x) {
-      for (int p = 0; p < 3; ++p) to[3 * x + p] = lt.srgb[light.plane[p][at + x]];
+      row[3 * x] = srgb[b[at + x]], row[3 * x + 1] = srgb[g[at + x]], row[3 * x + 2] = srgb[r[at + x]];
     }
   }
 }
