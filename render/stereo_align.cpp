@@ -214,6 +214,10 @@ std::vector<Match> matched_features(const ReducedHalf& left, const ReducedHalf& 
   orb->detectAndCompute(right.grey, cv::noArray(), kr, dr);
   if (kl.size() < size_t(kMinMatches) || kr.size() < size_t(kMinMatches)) return {};
   std::vector<std::vector<cv::DMatch>> knn;
+  // The hash tables draw their bits from the thread's generator: back to its
+  // first state, or an entry's matches (and its correction) would depend on
+  // what the thread matched before.
+  cv::theRNG() = cv::RNG();
   cv::FlannBasedMatcher(cv::makePtr<cv::flann::LshIndexParams>(6, 12, 1)).knnMatch(dl, dr, knn, 2);
   std::vector<cv::Point2f> pl, pr;
   const double max_rows = 2.5 * kMaxShare * left.grey.rows;

@@ -125,6 +125,18 @@ TEST(StereoAlign, HorizontalDisparityIsKept) {
   EXPECT_TRUE(alignment_plan(result, 1600, 1200).changes_nothing());
 }
 
+// The same pair measures the same whatever ran before it on the thread: a
+// batch's order or its workers must not change an entry's correction.
+TEST(StereoAlign, SameMeasureWhateverRanBefore) {
+  const Pair pair = generated_pair(1.0, 1.01, 12);
+  const AlignResult first = measured(pair);
+  for (int k = 0; k < 7; ++k) cv::theRNG().next();
+  const AlignResult second = measured(pair);
+  EXPECT_EQ(first.matches, second.matches);
+  EXPECT_EQ(first.residual_mean, second.residual_mean);
+  EXPECT_TRUE(left_map(first.model) == left_map(second.model));
+}
+
 // Too little to measure, or more than a camera pair can be off: refused.
 TEST(StereoAlign, FeaturelessAndAbsurdPairsAreRefused) {
   Pair fog = generated_pair(0, 1, 0);
