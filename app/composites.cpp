@@ -1,5 +1,6 @@
 #include "app/composites.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -50,14 +51,10 @@ constexpr std::array<Composite, 3> kComposites = {{
 // The slot's image as a black w x h canvas where no pass draws. The previous
 // entry's composite is reused when it has room for this size: its pixels are
 // all overwritten, except the column or row no pass reaches, which is
-// blackened.
-PixelView prepare_canvas(ImageService& images, int slot, int64_t w, int64_t h) {
-  if (!images.reuse_image(slot, w, h)) {
-    if (!images.create_image(slot, w, h)) return {};
-    const PixelView view = images.view(slot);
-    prefer_huge_pages(view.pixels, view.pitch * view.height);
-    return view;
-  }
+// blackened. A fresh one is made with room for room_w x room_h (all black).
+PixelView prepare_canvas(ImageService& images, int slot, int64_t w, int64_t h, int64_t room_w,
+                         int64_t room_h) {
+  if (!images.reuse_image(slot, w, h)) return canvas_of(images, slot, w, h, room_w, room_h);
   const PixelView view = images.view(slot);
   if (slot == kSbshSlot && w % 2 != 0) {
     for (int64_t y = 0; y < h; ++y) std::memset(view.row(y) + 3 * (w - 1), 0, 3);
@@ -67,6 +64,15 @@ PixelView prepare_canvas(ImageService& images, int slot, int64_t w, int64_t h) {
 }
 
 }  // namespace
+
+PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h, int64_t room_w,
+                    int64_t room_h) {
+  if (images.reuse_image(slot, w, h)) return images.view(slot);
+  if (!images.create_image(slot, std::max(w, room_w), std::max(h, room_h))) return {};
+  const PixelView whole = images.view(slot);
+  prefer_huge_pages(whole.pixels, whole.pitch * whole.height);
+  return images.reuse_image(slot, w, h) ? images.view(slot) : PixelView{};
+}
 
 // The previous entry's grid is kept when it has room (all pictures of a
 // camera have one size, and corrected halves are cut from it): only
@@ -93,6 +99,8 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
   const int64_t H = images.get_image_height(kLeftSlot);
   halves.width = W;
   halves.height = H;
+  halves.room_width = W;
+  halves.room_height = H;
   halves.left_picture = images.view(kLeftSlot);
   halves.right_picture = images.view(kRightSlot);
   const bool grids = prepare_grid(halves.left, W, H) && prepare_grid(halves.right, W, H) &&
@@ -120,8 +128,9 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
     const Composite& c = kComposites[i];
     if (!(flags.*c.flag)) continue;
     if (halves.usable) {
-      const int64_t w = c.slot == kSbsSlot ? 2 * halves.width : halves.width;
-      canvas[i] = prepare_canvas(images, c.slot, w, halves.height);
+      const int64_t k = c.slot == kSbsSlot ? 2 : 1;
+      canvas[i] = prepare_canvas(images, c.slot, k * halves.width, halves.height,
+                                 k * halves.room_width, halves.room_height);
     }
     if (!canvas[i].pixels) images.free_image(c.slot);
   }

@@ -8,18 +8,12 @@
 
 #include "app/extra_outputs.h"
 #include "app/front_end.h"
+#include "app/image_slots.h"
 #include "render/halves.h"
 #include "image/image_service.h"
 #include "io/text.h"
 
 namespace mpo {
-
-// Image slots of the composites step.
-constexpr int kLeftSlot = 3;
-constexpr int kRightSlot = 4;
-constexpr int kSbsSlot = 5;
-constexpr int kSbshSlot = 6;
-constexpr int kOuhSlot = 7;
 
 // Loads the left file into slot 3 and the right one into slot 4 and makes
 // room for both grids. Where a right half smaller than the left has no
@@ -27,6 +21,14 @@ constexpr int kOuhSlot = 7;
 // W x H part.
 void decode_halves(ImageService& images, const Text& left_name, const Text& right_name,
                    Halves& halves);
+
+// The image in `slot` as a w x h canvas: the previous entry's memory is kept
+// when it has room for this size (every format writes each of its pixels),
+// else a fresh one with room for room_w x room_h as well, so that the
+// corrected halves of a camera's later entries, cut to other sizes, fit in
+// it. No pixels when it cannot be had.
+PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h, int64_t room_w = 0,
+                    int64_t room_h = 0);
 
 // Makes `grid` a grid with the bounds W and H for a fill that writes every
 // element with x < W and y < H; false when out of memory.

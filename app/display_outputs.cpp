@@ -37,8 +37,9 @@ struct Rows {
 PixelView side_by_side(ImageService& images, const Sources& from) {
   if (from.side_by_side.pixels) return from.side_by_side;
   if (!from.halves.usable) return {};
+  const Halves& h = from.halves;
   const PixelView canvas =
-      canvas_of(images, kDisplaySbsSlot, 2 * from.halves.width, from.halves.height);
+      canvas_of(images, kDisplaySbsSlot, 2 * h.width, h.height, 2 * h.room_width, h.room_height);
   return canvas.pixels && draw_side_by_side(from.halves, canvas) ? canvas : PixelView{};
 }
 

@@ -10,11 +10,6 @@
 
 namespace mpo {
 
-// Image slots of the display formats (above the viewing formats').
-constexpr int kDisplaySbsSlot = 13;
-constexpr int kFittedLeftSlot = 14;
-constexpr int kFittedRightSlot = 15;
-
 // True when `extra` asks for any display format.
 bool wants_display_formats(const ExtraOutputs& extra);
 

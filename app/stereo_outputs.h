@@ -5,15 +5,13 @@
 
 #include "app/extra_outputs.h"
 #include "app/front_end.h"
+#include "app/image_slots.h"
 #include "app/report.h"
 #include "image/image_service.h"
 #include "render/halves.h"
 
 namespace mpo {
 
-// Image slots of the corrected halves.
-constexpr int kCorrectedLeftSlot = 13;
-constexpr int kCorrectedRightSlot = 14;
 // Long side of the grey copies features are matched on.
 constexpr int kAnalysisSide = 1280;
 // Halves with a side below this hold no feature patch (31 pixels with its
@@ -21,8 +19,8 @@ constexpr int kAnalysisSide = 1280;
 constexpr int64_t kMinStereoSide = 64;
 
 // Measures the usable halves and, where the options and the measurements
-// call for it, replaces the halves' pictures by corrected ones (slots 13
-// and 14, equal sizes) and their grids by grids of that size. A pair that
+// call for it, replaces the halves' pictures by corrected ones (their own
+// slots, equal sizes) and their grids by grids of that size. A pair that
 // cannot be measured stays as it is with a note ("Hinweis", text, MPO
 // path); so does one with halves of different sizes. The record says what
 // was measured and done.

@@ -74,8 +74,9 @@ bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& na
 
 PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves& halves) {
   if (f.slot == kTvSlot) return canvas_of(images, f.slot, kTvFrameWidth, kTvFrameHeight);
-  const int64_t w = f.slot == kCrossSlot ? 2 * halves.width : halves.width;
-  return canvas_of(images, f.slot, w, halves.height);
+  const int64_t k = f.slot == kCrossSlot ? 2 : 1;
+  return canvas_of(images, f.slot, k * halves.width, halves.height, k * halves.room_width,
+                   halves.room_height);
 }
 
 // Draws and saves one format, the MPO's Exif segment (if any) in place of
@@ -100,14 +101,6 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
 }
 
 }  // namespace
-
-PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h) {
-  if (images.reuse_image(slot, w, h)) return images.view(slot);
-  if (!images.create_image(slot, w, h)) return {};
-  const PixelView view = images.view(slot);
-  prefer_huge_pages(view.pixels, view.pitch * view.height);
-  return view;
-}
 
 bool write_viewing_formats(ImageService& images, Reporter& ui, const Text& base_path,
                            const Sources& from, const ExtraOutputs& extra) {

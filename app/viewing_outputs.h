@@ -15,11 +15,6 @@
 
 namespace mpo {
 
-// Image slots of the viewing formats (above the composites').
-constexpr int kAnaglyphSlot = 10;
-constexpr int kCrossSlot = 11;
-constexpr int kTvSlot = 12;
-
 // What the viewing formats are drawn from.
 struct Sources {
   const Halves& halves;
@@ -28,11 +23,6 @@ struct Sources {
   PixelView side_by_side;
   const MemoryBlock& exif_segment;
 };
-
-// The image in `slot` as a w x h canvas: the previous entry's memory is kept
-// when it has room for this size (every format writes each of its pixels),
-// else a fresh one. No pixels when it cannot be had.
-PixelView canvas_of(ImageService& images, int slot, int64_t w, int64_t h);
 
 // Writes base path + "_ana.jpg", "_x.jpg", "_tv.jpg" as `extra` asks, each
 // with the MPO's Exif segment right after the start of the image. Each one

@@ -23,6 +23,10 @@ struct Halves {
   int64_t band_size = 0;
   int64_t width = 0;
   int64_t height = 0;
+  // The size the halves were decoded at. Corrected halves are cut from it,
+  // so a canvas made for this size has room for every entry of a camera.
+  int64_t room_width = 0;
+  int64_t room_height = 0;
   // Both halves decoded and both grids allocated. A half that cannot be
   // loaded never lends its slot's earlier contents to the entry.
   bool usable = false;
