@@ -63,9 +63,16 @@ std::string progress_path(const Text& path) { return harmless(to_utf8(path)); }
 CliReporter::CliReporter(std::ostream& err, bool terminal)
     : err_(err), terminal_(terminal), start_(now_seconds()) {}
 
+// Each line (or update) goes out in one write, so that lines of other
+// writers to the same stream do not cut into it.
+void CliReporter::put(const std::string& text) {
+  err_ << text;
+  err_.flush();
+}
+
 void CliReporter::end_progress_line() {
   if (progress_open_) {
-    err_ << "\n";
+    put("\n");
     progress_open_ = false;
   }
 }
@@ -76,15 +83,14 @@ void CliReporter::show_message(const Text& title, const Text& text) {
   for (char& c : body) {
     if (c == '\r') c = '\n';
   }
-  err_ << harmless(to_utf8(title)) << ": " << harmless(body, true) << "\n";
-  err_.flush();
+  put(harmless(to_utf8(title)) + ": " + harmless(body, true) + "\n");
 }
 
 void CliReporter::entry_done(int done, int total, const Text& base_path) {
   const double elapsed = now_seconds() - start_;
   if (!terminal_) {
-    err_ << "[" << done << "/" << total << "] " << progress_path(base_path) << "\n";
-    err_.flush();
+    put("[" + std::to_string(done) + "/" + std::to_string(total) + "] " +
+        progress_path(base_path) + "\n");
     return;
   }
   const double rest = done > 0 ? elapsed / done * (total - done) : 0;
@@ -96,8 +102,7 @@ void CliReporter::entry_done(int done, int total, const Text& base_path) {
   // stays free so that the cursor never wraps either.
   const int columns = terminal_columns();
   if (columns > 0) path = tail_to_fit(path, columns - 1 - static_cast<int>(head.size()));
-  err_ << "\r\x1b[K" << head << path;
-  err_.flush();
+  put("\r\x1b[K" + head + path);
   progress_open_ = true;
   if (done == total) end_progress_line();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "app/front_end.h"
 
@@ -17,6 +18,7 @@ class CliReporter : public Reporter {
 
  private:
   void end_progress_line();
+  void put(const std::string& text);
   std::ostream& err_;
   bool terminal_;
   bool progress_open_ = false;
