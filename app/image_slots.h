@@ -26,9 +26,10 @@ constexpr int kCorrectedLeftSlot = 16;
 constexpr int kCorrectedRightSlot = 17;
 
 namespace slots_detail {
-constexpr std::array kAll = {kLeftSlot,       kRightSlot,       kSbsSlot,           kSbshSlot,
-                             kOuhSlot,        kAnaglyphSlot,    kCrossSlot,         kTvSlot,
-                             kDisplaySbsSlot, kFittedLeftSlot,  kFittedRightSlot,   kCorrectedLeftSlot,
+constexpr std::array kAll = {kLeftSlot,          kRightSlot,         kSbsSlot,
+                             kSbshSlot,          kOuhSlot,           kAnaglyphSlot,
+                             kCrossSlot,         kTvSlot,            kDisplaySbsSlot,
+                             kFittedLeftSlot,    kFittedRightSlot,   kCorrectedLeftSlot,
                              kCorrectedRightSlot};
 constexpr bool all_distinct() {
   for (size_t i = 0; i < kAll.size(); ++i)
