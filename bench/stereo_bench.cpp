@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -107,8 +108,10 @@ void MeasureDepth(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(measure_depth(s.left, s.right, s.plan).near);
 }
 
+// range(0): the analysis threads (1: one worker per core).
 void ResampleBothHalves(benchmark::State& state) {
   Scene& s = scene();
+  set_analysis_threads(int(state.range(0)));
   ImageService out;
   const cv::Rect lc = s.plan.left_cut(), rc = s.plan.right_cut();
   if (!out.create_image(0, lc.width, lc.height) || !out.create_image(1, rc.width, rc.height))
@@ -117,6 +120,7 @@ void ResampleBothHalves(benchmark::State& state) {
     draw_corrected(s.halves.left_picture, s.plan.left, true, lc, out.view(0));
     draw_corrected(s.halves.right_picture, s.plan.right, true, rc, out.view(1));
   }
+  set_analysis_threads(int(std::thread::hardware_concurrency()));
 }
 
 // Every row of a W-wide (or screen-wide) picture made into one buffer.
@@ -183,7 +187,7 @@ void configure(benchmark::internal::Benchmark* b) {
 BENCHMARK(ReduceBothHalves)->Apply(configure);
 BENCHMARK(MeasureAlignment)->Apply(configure);
 BENCHMARK(MeasureDepth)->Apply(configure);
-BENCHMARK(ResampleBothHalves)->Apply(configure);
+BENCHMARK(ResampleBothHalves)->Apply(configure)->Arg(2)->Arg(1);
 BENCHMARK(OverUnderRows)->Apply(configure);
 BENCHMARK(AnaglyphRows)->Apply(configure)->DenseRange(0, kAnaglyphTypes - 1);
 BENCHMARK(FitBothHalves)->Apply(configure);
