@@ -110,9 +110,11 @@ void decode_halves(ImageService& images, const Text& left_name, const Text& righ
 
 int32_t quality_level(const ExtraOutputs& extra) { return kQualityPercent + extra.quality; }
 
-int save_reason(const ImageService& images, bool usable, const PixelView& canvas) {
+int save_reason(const ImageService& images, bool usable, const PixelView& canvas, int64_t width) {
   if (!usable) return kReasonUnreadableImage;
-  if (!canvas.pixels) return ENOMEM;
+  // Halves over half the widest picture give a side-by-side picture no
+  // image holds: that is the picture's size, not the memory.
+  if (!canvas.pixels) return width > kMaxImageSide ? EFBIG : ENOMEM;
   return images.save_error() != 0 ? images.save_error() : kReasonUnknown;
 }
 
@@ -146,7 +148,9 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
       if (c.slot == kSbsSlot) outcome.sbs_written = true;
     } else {
       outcome.any_failed = true;
-      report.output_failed(c.failure_text, name, save_reason(images, halves.usable, canvas[i]));
+      const int64_t width = (c.slot == kSbsSlot ? 2 : 1) * halves.width;
+      report.output_failed(c.failure_text, name,
+                           save_reason(images, halves.usable, canvas[i], width));
     }
   }
   return outcome;

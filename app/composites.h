@@ -53,8 +53,9 @@ CompositeOutcome build_composites(ImageService& images, Reporter& ui, const Text
 // The quality level save_image takes for extra.quality.
 int32_t quality_level(const ExtraOutputs& extra);
 
-// Why a save onto `canvas` failed: the halves, the canvas or the reason the
-// image service recorded.
-int save_reason(const ImageService& images, bool usable, const PixelView& canvas);
+// Why a save onto `canvas`, `width` pixels wide, failed: the halves, the
+// canvas (too wide for an image, or no memory) or the reason the image
+// service recorded.
+int save_reason(const ImageService& images, bool usable, const PixelView& canvas, int64_t width);
 
 }  // namespace mpo

@@ -72,6 +72,11 @@ bool save_from_rows(ImageService& images, const ViewingFormat& f, const Text& na
   return false;
 }
 
+int64_t canvas_width(const ViewingFormat& f, const Halves& halves) {
+  if (f.slot == kTvSlot) return kTvFrameWidth;
+  return (f.slot == kCrossSlot ? 2 : 1) * halves.width;
+}
+
 PixelView canvas_for(ImageService& images, const ViewingFormat& f, const Halves& halves) {
   if (f.slot == kTvSlot) return canvas_of(images, f.slot, kTvFrameWidth, kTvFrameHeight);
   const int64_t k = f.slot == kCrossSlot ? 2 : 1;
@@ -96,7 +101,8 @@ bool write_format(ImageService& images, const ViewingFormat& f, const Text& name
       drawn && (exif ? images.save_image_with_app1(f.slot, name, kJpegEncoderId,
                                                    quality_level(extra), exif.bytes()) != 0
                      : images.save_image(f.slot, name, kJpegEncoderId, quality_level(extra)) != 0);
-  if (!saved) reason = save_reason(images, halves.usable, drawn ? canvas : PixelView{});
+  if (!saved)
+    reason = save_reason(images, halves.usable, drawn ? canvas : PixelView{}, canvas_width(f, halves));
   return saved;
 }
 

@@ -201,6 +201,23 @@ TEST_F(Composites, OutputThatCannotBeCreatedGivesOneMessageEach) {
   EXPECT_TRUE(test::fs::exists(tmp.path() / "d_sbsh.jpg"));
 }
 
+// Halves over half the widest image: the side-by-side picture cannot be
+// held, and the message says it is too large, not that memory ran out.
+TEST_F(Composites, SideBySideBeyondTheWidestImageSaysTooLarge) {
+  const Text l = make_jpeg("l.jpg", 16384, 1, 41);
+  const Text r = make_jpeg("r.jpg", 16384, 1, 42);
+  ExtraOutputs extra;
+  extra.detailed_failures = true;
+  decode_halves(images, l, r, halves);
+  const auto out = build_composites(images, ui, P(tmp.path() / "w"), OptionFlags{1, 1, 0, 0},
+                                    halves, extra);
+  EXPECT_FALSE(out.sbs_written);
+  const auto msgs = ui.of_kind("message");
+  ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_NE(msgs[0].b.find("Datei zu gro"), std::string::npos) << msgs[0].b;
+  EXPECT_TRUE(test::fs::exists(tmp.path() / "w_sbsh.jpg"));
+}
+
 TEST(CompositesBatch, OnlyExifWritesSideBySideForEveryEntryAndReadOnlyFolderReports) {
   TempDir tmp;
   for (int i = 0; i < 3; ++i) {
