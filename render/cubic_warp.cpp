@@ -18,6 +18,7 @@ namespace {
 constexpr int kFixed = 16;  // fixed-point positions: 1 << kFixed is a pixel
 constexpr int64_t kFraction = (int64_t{1} << kFixed) - 1;
 constexpr float kUnit = 1.0f / float(1 << kFixed);
+constexpr int kWeightBits = 14;  // the vector code's weights: 1 << 14 is one
 
 // One resampled line: output pixel x lies at the fixed-point position
 // first + step * x of its source line, whose pixels are `stride` bytes
@@ -74,27 +75,35 @@ void blend_line_plain(const Line& line, int64_t n, uint8_t* out) {
 #if MPO_X86_VECTORS
 #define MPO_AVX2_FMA MPO_TARGET_AVX2_FMA
 
-MPO_AVX2_FMA inline __m256 samples8(const uint8_t* p) {
-  return _mm256_cvtepi32_ps(
-      _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+// The vector code's weights: computed as weights() does, then rounded to
+// kWeightBits fraction bits.
+MPO_AVX2_FMA inline __m256i fixed_weight(__m256 weight) {
+  return _mm256_cvtps_epi32(_mm256_mul_ps(weight, _mm256_set1_ps(float(1 << kWeightBits))));
 }
 
 // Eight output pixels (24 samples) from taps whose samples lie `stride`
-// bytes apart, tap 0's at `base`; `t` holds the pixels' fractions.
+// bytes apart, tap 0's at `base`; `t` holds the pixels' fractions. Tap 1's
+// weight is what makes the four add up to one exactly, so that a flat area
+// stays flat; the taps are summed in pairs in integers, at an error far
+// below the output's own rounding.
 MPO_AVX2_FMA inline void blend8(const uint8_t* base, ptrdiff_t stride, __m256 t, uint8_t* out) {
-  // The taps' weights of the eight pixels, as weights() computes them.
-  const __m256 weight[4] = {
-      _mm256_mul_ps(_mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-0.5f), t, _mm256_set1_ps(1.0f)),
-                                    t, _mm256_set1_ps(-0.5f)),
-                    t),
-      _mm256_fmadd_ps(
-          _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(1.5f), t, _mm256_set1_ps(-2.5f)), t), t,
-          _mm256_set1_ps(1.0f)),
-      _mm256_mul_ps(_mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-1.5f), t, _mm256_set1_ps(2.0f)),
-                                    t, _mm256_set1_ps(0.5f)),
-                    t),
-      _mm256_mul_ps(
-          _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(0.5f), t, _mm256_set1_ps(-0.5f)), t), t)};
+  const __m256i w0 = fixed_weight(_mm256_mul_ps(
+      _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-0.5f), t, _mm256_set1_ps(1.0f)), t,
+                      _mm256_set1_ps(-0.5f)),
+      t));
+  const __m256i w2 = fixed_weight(_mm256_mul_ps(
+      _mm256_fmadd_ps(_mm256_fmadd_ps(_mm256_set1_ps(-1.5f), t, _mm256_set1_ps(2.0f)), t,
+                      _mm256_set1_ps(0.5f)),
+      t));
+  const __m256i w3 = fixed_weight(_mm256_mul_ps(
+      _mm256_mul_ps(_mm256_fmadd_ps(_mm256_set1_ps(0.5f), t, _mm256_set1_ps(-0.5f)), t), t));
+  const __m256i w1 = _mm256_sub_epi32(_mm256_set1_epi32(1 << kWeightBits),
+                                      _mm256_add_epi32(_mm256_add_epi32(w0, w2), w3));
+  // Per pixel the weights of taps 0 and 1 (and of taps 2 and 3) as one pair
+  // of 16-bit numbers, in the order of the paired samples.
+  const __m256i low = _mm256_set1_epi32(0xFFFF);
+  const __m256i pairs[2] = {_mm256_or_si256(_mm256_and_si256(w0, low), _mm256_slli_epi32(w1, 16)),
+                            _mm256_or_si256(_mm256_and_si256(w2, low), _mm256_slli_epi32(w3, 16))};
   // Each pixel's weights spread over its three samples.
   const __m256i spread[3] = {_mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2),
                              _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5),
@@ -102,18 +111,22 @@ MPO_AVX2_FMA inline void blend8(const uint8_t* base, ptrdiff_t stride, __m256 t,
   __m256i rounded[3];
   for (int part = 0; part < 3; ++part) {
     const uint8_t* p = base + 8 * part;
-    __m256 sum = _mm256_mul_ps(samples8(p), _mm256_permutevar8x32_ps(weight[0], spread[part]));
-    for (int k = 1; k < 4; ++k)
-      sum = _mm256_fmadd_ps(samples8(p + k * stride),
-                            _mm256_permutevar8x32_ps(weight[k], spread[part]), sum);
-    rounded[part] = _mm256_cvtps_epi32(sum);
+    __m256i sum = _mm256_set1_epi32(1 << (kWeightBits - 1));
+    for (int k = 0; k < 4; k += 2) {
+      const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k * stride));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + (k + 1) * stride));
+      const __m256i samples = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(a, b));
+      const __m256i weights = _mm256_permutevar8x32_epi32(pairs[k / 2], spread[part]);
+      sum = _mm256_add_epi32(sum, _mm256_madd_epi16(samples, weights));
+    }
+    rounded[part] = _mm256_srai_epi32(sum, kWeightBits);
   }
-  const __m256i low = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[0], rounded[1]), 0xD8);
-  const __m256i high = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[2], rounded[2]), 0xD8);
+  const __m256i first = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[0], rounded[1]), 0xD8);
+  const __m256i last = _mm256_permute4x64_epi64(_mm256_packs_epi32(rounded[2], rounded[2]), 0xD8);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                   _mm_packus_epi16(_mm256_castsi256_si128(low), _mm256_extracti128_si256(low, 1)));
-  const __m128i last = _mm256_castsi256_si128(high);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(last, last));
+                   _mm_packus_epi16(_mm256_castsi256_si128(first), _mm256_extracti128_si256(first, 1)));
+  const __m128i tail = _mm256_castsi256_si128(last);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_packus_epi16(tail, tail));
 }
 
 // The taps of eight pixels gathered into `taps`, tap k's 24 samples at
