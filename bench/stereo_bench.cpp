@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <memory>
 #include <vector>
 
@@ -49,6 +48,7 @@ struct Scene {
 
   Scene() {
     keep_large_blocks_in_heap(1);  // as the command line keeps them
+    set_analysis_threads(1);       // on the worker's thread, as the command line analyses
     mpogen::Options o;
     o.width = kWidth, o.height = kHeight, o.quality = 92, o.seed = 201, o.disparity = 60;
     o.turn_degrees = 0.5, o.scale = 1.01, o.shift_rows = 20;
@@ -108,10 +108,8 @@ void MeasureDepth(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(measure_depth(s.left, s.right, s.plan).near);
 }
 
-// range(0): the analysis threads (1: one worker per core).
 void ResampleBothHalves(benchmark::State& state) {
   Scene& s = scene();
-  set_analysis_threads(int(state.range(0)));
   ImageService out;
   const cv::Rect lc = s.plan.left_cut(), rc = s.plan.right_cut();
   if (!out.create_image(0, lc.width, lc.height) || !out.create_image(1, rc.width, rc.height))
@@ -120,7 +118,6 @@ void ResampleBothHalves(benchmark::State& state) {
     draw_corrected(s.halves.left_picture, s.plan.left, true, lc, out.view(0));
     draw_corrected(s.halves.right_picture, s.plan.right, true, rc, out.view(1));
   }
-  set_analysis_threads(int(std::thread::hardware_concurrency()));
 }
 
 // Every row of a W-wide (or screen-wide) picture made into one buffer.
@@ -187,7 +184,7 @@ void configure(benchmark::internal::Benchmark* b) {
 BENCHMARK(ReduceBothHalves)->Apply(configure);
 BENCHMARK(MeasureAlignment)->Apply(configure);
 BENCHMARK(MeasureDepth)->Apply(configure);
-BENCHMARK(ResampleBothHalves)->Apply(configure)->Arg(2)->Arg(1);
+BENCHMARK(ResampleBothHalves)->Apply(configure);
 BENCHMARK(OverUnderRows)->Apply(configure);
 BENCHMARK(AnaglyphRows)->Apply(configure)->DenseRange(0, kAnaglyphTypes - 1);
 BENCHMARK(FitBothHalves)->Apply(configure);

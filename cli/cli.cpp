@@ -99,9 +99,10 @@ int run_cli(const CliOptions& options, std::ostream& err, bool terminal) {
   config.list_file = from_utf8(list_file);
   config.remove_list_early = true;
 
-  // The workers share the cores: the stereo analysis takes each one's share.
-  if (options.extras.corrects_stereo())
-    set_analysis_threads(usable_cores() / std::max(1, std::min(options.jobs, usable_cores())));
+  // Each worker keeps to one core, its stereo analysis included: OpenCV's
+  // own threads would compete with the other workers for theirs, and
+  // --jobs 1 leaves the other cores to the rest of the machine.
+  if (options.extras.corrects_stereo()) set_analysis_threads(1);
   StereoReport report;
   if (!options.report.empty()) config.extras.report = &report;
 
