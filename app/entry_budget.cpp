@@ -21,14 +21,18 @@ std::optional<FrameHeader> decoded(const std::optional<FrameHeader>& half) {
 // Pixel bytes of a 24-bit picture, each row padded to four bytes.
 int64_t picture_bytes(int64_t w, int64_t h) { return (3 * w + 3) / 4 * 4 * h; }
 
-// The stereo correction: both corrected halves and the warp's intermediate
-// picture, the grey halves at full resolution and reduced, room for the
-// disparity analysis, and the corrected pair's two encoded halves beside
-// the joined MPO (each about the size of the file at most).
+// The stereo correction: both corrected halves and the warp's rows in
+// between (a tenth of the width and a few more, twice, at the steepest turn
+// and largest scale the fit accepts), the grey halves at full resolution
+// and reduced, room for the disparity analysis, and the corrected pair's two
+// encoded halves beside the joined MPO (each about the size of the file at
+// most).
 int64_t stereo_correction(int64_t file_size, int64_t W, int64_t H) {
   constexpr int64_t kAnalysis = int64_t{8} << 20;
   const int64_t greys = 2 * (W * H + W * H / 4);
-  return 3 * picture_bytes(W, H) + greys + kAnalysis + 2 * std::max<int64_t>(file_size, 0);
+  const int64_t warp_rows = picture_bytes(W, 2 * (W / 10 + 6));
+  return 2 * picture_bytes(W, H) + warp_rows + greys + kAnalysis +
+         2 * std::max<int64_t>(file_size, 0);
 }
 
 // The display formats: a side-by-side image of their own where no

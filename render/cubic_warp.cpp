@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include "render/cpu_features.h"
 
@@ -168,6 +170,9 @@ MPO_AVX2_FMA void blend_line_avx2(const Line& line, int64_t n, uint8_t* out) {
     gather8(line, x, taps);
     blend8(taps, 24, t, out + 3 * x);
   }
+  // Handed back with the upper halves clean, whatever the helpers above were
+  // compiled into (out of line, they may return with them dirty).
+  _mm256_zeroupper();
   for (; x < n; ++x) blend_pixel<true>(line, x, out);
 }
 
@@ -186,34 +191,76 @@ BlendLine choose_blend_line(bool vectors) {
 
 }  // namespace
 
+namespace {
+
+// The rows of the row pass that the column pass still holds, each kept twice
+// (at its row number modulo `size` and `size` further on), so that any
+// `size` consecutive rows lie in one piece: the taps of a column are then
+// `pitch` apart, as in a whole intermediate picture, which never leaves
+// the caches.
+class RowRing {
+ public:
+  RowRing(int64_t size, int64_t pitch, std::function<void(int64_t, uint8_t*)> make)
+      : size_(size), pitch_(pitch), make_(std::move(make)),
+        rows_(std::make_unique_for_overwrite<uint8_t[]>(size_t(2 * size * pitch))) {}
+
+  // Rows low to high (at most `size` of them), made where missing; their
+  // first byte.
+  const uint8_t* hold(int64_t low, int64_t high) {
+    if (high_ < low_ || high < low_ || low > high_) {  // nothing of them held
+      for (int64_t v = low; v <= high; ++v) add(v);
+      low_ = low, high_ = high;
+      return at(low);
+    }
+    for (int64_t v = high_ + 1; v <= high; ++v) add(v);
+    high_ = std::max(high_, high), low_ = std::max(low_, high_ - size_ + 1);
+    for (int64_t v = low_ - 1; v >= low; --v) add(v);
+    low_ = std::min(low_, low), high_ = std::min(high_, low_ + size_ - 1);
+    return at(low);
+  }
+
+ private:
+  uint8_t* at(int64_t v) { return rows_.get() + (v % size_) * pitch_; }
+  void add(int64_t v) {
+    make_(v, at(v));
+    std::memcpy(at(v) + size_ * pitch_, at(v), size_t(pitch_));
+  }
+
+  int64_t size_, pitch_;
+  std::function<void(int64_t, uint8_t*)> make_;
+  std::unique_ptr<uint8_t[]> rows_;
+  int64_t low_ = 0, high_ = -1;
+};
+
+}  // namespace
+
 void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m, bool vectors) {
   const BlendLine blend_line = choose_blend_line(vectors);
   const auto fixed = [](double v) { return std::llround(v * (1 << kFixed)); };
   // With ys = m10 x + m11 y + m12, xs = m00 x + m01 y + m02 is, along
-  // source row ys, p * x + q * ys + r: the first pass fills the
-  // intermediate (destination columns, source rows) along rows, the second
-  // takes each destination pixel from its column.
+  // source row ys, p * x + q * ys + r: the row pass resamples source rows
+  // to the destination's columns, the column pass takes each destination
+  // pixel from its column of those rows. Destination row y reads the rows
+  // of ys over the row's x, three taps around them included.
   const double p = m(0, 0) - m(0, 1) * m(1, 0) / m(1, 1), q = m(0, 1) / m(1, 1);
   const double r = m(0, 2) - m(0, 1) * m(1, 2) / m(1, 1);
-  // The intermediate's memory stays with the thread and only grows: fresh
-  // pages for every picture would cost as much as a pass.
-  thread_local cv::Mat room;
-  const size_t bytes = size_t(src.rows) * size_t(dst.cols) * 3;
-  if (room.total() < bytes) room.create(1, int(bytes), CV_8UC1);
-  cv::Mat mid(src.rows, dst.cols, CV_8UC3, room.data);
-  cv::parallel_for_(cv::Range(0, src.rows), [&](const cv::Range& rows) {
-    for (int v = rows.start; v < rows.end; ++v) {
-      const Line line{src.ptr<uint8_t>(v), 3, src.cols, fixed(q * v + r), fixed(p), 0};
-      blend_line(line, dst.cols, mid.ptr<uint8_t>(v));
-    }
-  });
+  const int64_t step = fixed(m(1, 0)), last_x = dst.cols - 1, last_row = src.rows - 1;
+  const int64_t ring = ((std::abs(step) * last_x) >> kFixed) + 6;
+  const int64_t pitch = 3 * int64_t(dst.cols);
   cv::parallel_for_(cv::Range(0, dst.rows), [&](const cv::Range& rows) {
+    RowRing held(ring, pitch, [&](int64_t v, uint8_t* out) {
+      const Line line{src.ptr<uint8_t>(int(v)), 3, src.cols, fixed(q * double(v) + r), fixed(p), 0};
+      blend_line(line, dst.cols, out);
+    });
     for (int y = rows.start; y < rows.end; ++y) {
-      const Line line{mid.data, ptrdiff_t(mid.step[0]), mid.rows,
-                      fixed(m(1, 1) * y + m(1, 2)), fixed(m(1, 0)), 3};
+      const int64_t first = fixed(m(1, 1) * y + m(1, 2)), end = first + step * last_x;
+      const int64_t low = std::clamp<int64_t>((std::min(first, end) >> kFixed) - 1, 0, last_row);
+      const int64_t high = std::clamp<int64_t>((std::max(first, end) >> kFixed) + 2, 0, last_row);
+      const Line line{held.hold(low, high), ptrdiff_t(pitch), high - low + 1,
+                      first - (low << kFixed), step, 3};
       blend_line(line, dst.cols, dst.ptr<uint8_t>(y));
     }
-  });
+  }, cv::getNumThreads());
 }
 
 }  // namespace mpo
