@@ -189,10 +189,6 @@ BlendLine choose_blend_line(bool vectors) {
   return blend_line_plain;
 }
 
-}  // namespace
-
-namespace {
-
 // The rows of the row pass that the column pass still holds, each kept twice
 // (at its row number modulo `size` and `size` further on), so that any
 // `size` consecutive rows lie in one piece: the taps of a column are then
@@ -245,7 +241,9 @@ void cubic_warp(const cv::Mat& src, cv::Mat& dst, const cv::Matx23d& m, bool vec
   const double p = m(0, 0) - m(0, 1) * m(1, 0) / m(1, 1), q = m(0, 1) / m(1, 1);
   const double r = m(0, 2) - m(0, 1) * m(1, 2) / m(1, 1);
   const int64_t step = fixed(m(1, 0)), last_x = dst.cols - 1, last_row = src.rows - 1;
-  const int64_t ring = ((std::abs(step) * last_x) >> kFixed) + 6;
+  // A row's taps span the rows its ends fall on and three more; never more
+  // than the source has.
+  const int64_t ring = std::min<int64_t>(((std::abs(step) * last_x) >> kFixed) + 6, src.rows);
   const int64_t pitch = 3 * int64_t(dst.cols);
   cv::parallel_for_(cv::Range(0, dst.rows), [&](const cv::Range& rows) {
     RowRing held(ring, pitch, [&](int64_t v, uint8_t* out) {
